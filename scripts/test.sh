@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test: native unit tests, checks of the built
+# executable, and the end-to-end scenarios under Wine.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/ensure-packages.sh $(cat scripts/build-packages.txt scripts/test-packages.txt)
+for preset in windows windows-address tests; do
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j 2
+done
+ctest --preset tests

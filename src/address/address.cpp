@@ -1,0 +1,63 @@
+// Text rules for the address buffer: bounded copy, trim, scheme and placeholder tests.
+// Everything here works within the sizes it is given; nothing reads past them.
+#include "address.h"
+
+#include <stdarg.h>
+#include <stdio.h>
+#include <string.h>
+#include <windows.h>
+
+char g_address[kAddressSize];
+
+static const char kHttps[] = "https://";
+static const char kHttp[] = "http://";
+static const char kPlaceholder[] = ".invalid";
+
+void CopyToAddress(const char* text, size_t maxLength) {
+  size_t limit = maxLength < kAddressLength ? maxLength : kAddressLength;
+  strncpy(g_address, text, limit);
+  memset(g_address + limit, 0, kAddressSize - limit);
+}
+
+void ClearAddress() { g_address[0] = '\0'; }
+
+static bool IsLeadingBlank(char c) { return c == '\t' || c == '\n' || c == '\r' || c == ' '; }
+static bool IsTrailingBlank(char c) { return c == '\n' || c == '\r' || c == ' '; }
+
+void TrimAddress() {
+  size_t lead = 0;
+  while (IsLeadingBlank(g_address[lead])) lead++;
+  if (lead != 0) memmove(g_address, g_address + lead, strlen(g_address + lead) + 1);
+  size_t length = strlen(g_address);
+  while (length != 0 && IsTrailingBlank(g_address[length - 1])) g_address[--length] = '\0';
+}
+
+// strncmp stops at the text's NUL, so a short text is never read past its end.
+bool HasScheme(const char* text) {
+  return strncmp(text, kHttps, sizeof kHttps - 1) == 0 ||
+         strncmp(text, kHttp, sizeof kHttp - 1) == 0;
+}
+
+bool IsPlaceholder(const char* text, size_t maxLength) {
+  const size_t markerLength = sizeof kPlaceholder - 1;
+  for (size_t at = 0; at + markerLength <= maxLength && text[at] != '\0'; at++)
+    if (strncmp(text + at, kPlaceholder, markerLength) == 0) return true;
+  return false;
+}
+
+void AddHttps() {
+  char scratch[kAddressSize];
+  FormatText(scratch, sizeof scratch, "%s%s", kHttps, g_address);
+  CopyToAddress(scratch, sizeof scratch);
+}
+
+// msvcrt's _vsnprintf leaves the text unterminated when it fills the buffer, so the
+// last byte is kept back for the NUL; mingw's own C99 printf would add 25 KiB.
+bool FormatText(char* out, size_t outSize, const char* format, ...) {
+  va_list arguments;
+  va_start(arguments, format);
+  int written = _vsnprintf(out, outSize - 1, format, arguments);
+  va_end(arguments);
+  out[outSize - 1] = '\0';
+  return written >= 0;
+}

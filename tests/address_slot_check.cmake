@@ -1,0 +1,13 @@
+# Writes the built-in slot's source for TARVO_ADDRESS (given with -D) and checks that the
+# field holds exactly 180 characters; an invalid address stops in the slot writer itself.
+include(${CMAKE_CURRENT_LIST_DIR}/../cmake/AddressSlot.cmake)
+tarvo_write_address_slot("${OUT}")
+file(STRINGS "${OUT}" line REGEX "g_builtInSlot")
+string(REGEX REPLACE "^[^\"]*\"(.*)\".*$" "\\1" field "${line}")
+string(REPLACE "\\\"" "\"" field "${field}")
+string(REPLACE "\\\\" "\\" field "${field}")
+string(LENGTH "${field}" length)
+if(NOT length EQUAL 180)
+  message(FATAL_ERROR "slot field is ${length} characters long")
+endif()
+message(STATUS "slot field: [${field}]")
