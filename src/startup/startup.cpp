@@ -1,4 +1,4 @@
-// The start-up sequence: the command line, then the built-in slot.
+// The start-up sequence: the command line, the built-in slot, then the saved file.
 // The first source that yields an address is launched; the exit status is always 0.
 #include "startup.h"
 
@@ -6,6 +6,7 @@
 
 #include "../address/address.h"
 #include "../launch/launch.h"
+#include "../storage/storage.h"
 
 static bool TakeCommandLine(const char* tail) {
   if (tail == nullptr || !HasScheme(tail)) return false;
@@ -22,8 +23,15 @@ static bool TakeBuiltInSlot() {
   return true;
 }
 
+// The saved file is only as good as what a user or an editor left in it.
+static bool TakeSavedAddress() {
+  LoadSavedAddress();
+  if (!HasScheme(g_address) || IsPlaceholder(g_address, kAddressSize)) ClearAddress();
+  return g_address[0] != '\0';
+}
+
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR tail, int) {
   ClearAddress();
-  if (TakeCommandLine(tail) || TakeBuiltInSlot()) LaunchAddress();
+  if (TakeCommandLine(tail) || TakeBuiltInSlot() || TakeSavedAddress()) LaunchAddress();
   return 0;
 }

@@ -18,27 +18,48 @@ ADDRESS = "https://example.org/desk"
 LONG = "https://example.org/" + "a" * 600
 
 
+SAVED = "appdata/Tarvo/url.txt"       # files are named relative to C:\\tarvo-e2e
+APPDATA = "APPDATA=" + E2E + "\\appdata"
+
+
 def edge(address):
     return [("msedge", "--app=" + address)]
 
 
-# start: ("wine", [argv...]) passes arguments through wine, which quotes and rebuilds them;
-# ("spawn", tail) hands Tarvo.exe an exact command-line tail through spawn.exe.
+def row(name, start, calls, browsers=("msedge",), build="main", env=(), files=None, after=None):
+    """start: ("wine", [argv...]) lets wine quote and rebuild the arguments; ("spawn", tail)
+    hands Tarvo.exe an exact tail and environment (env) through spawn.exe. files are put in
+    place first; after maps each file to its expected bytes, None for absent."""
+    files = files or {}
+    return dict(name=name, start=start, calls=calls, browsers=set(browsers), build=build,
+                env=env, files=files, after=after if after is not None else files)
+
+
+def saved(name, bytes_, calls):
+    return row(name, ("spawn", ""), calls, env=[APPDATA], files={SAVED: bytes_})
+
+
 SCENARIOS = [
-    # name, browsers present, build, start, expected calls (program, parameters)
-    ("both browsers: only Edge", {"msedge", "chrome"}, "main", ("wine", [ADDRESS]), edge(ADDRESS)),
-    ("only Chrome", {"chrome"}, "main", ("wine", [ADDRESS]), [("chrome", "--app=" + ADDRESS)]),
-    ("no browser: default handler", set(), "main", ("wine", [ADDRESS]), [("handler", '"%s"' % ADDRESS)]),
-    ("http stays http", {"msedge"}, "main", ("wine", ["http://example.org/desk"]),
-     edge("http://example.org/desk")),
-    ("two arguments arrive unquoted", {"msedge"}, "main", ("wine", [ADDRESS, "second"]),
-     edge(ADDRESS + " second")),
-    ("tail over 511 bytes is cut", {"msedge"}, "main", ("spawn", LONG), edge(LONG[:511])),
-    ("trailing blanks trimmed, TAB kept", {"msedge"}, "main", ("spawn", ADDRESS + "\t \r\n"),
-     edge(ADDRESS + "\t")),
-    ("leading quote is no address", {"msedge"}, "main", ("spawn", '"%s"' % ADDRESS), []),
-    ("built-in address", {"msedge"}, "address", ("wine", []), edge("https://example.org/built-in")),
-    ("command line beats built-in", {"msedge"}, "address", ("wine", [ADDRESS]), edge(ADDRESS)),
+    row("both browsers: only Edge", ("wine", [ADDRESS]), edge(ADDRESS), browsers=("msedge", "chrome")),
+    row("only Chrome", ("wine", [ADDRESS]), [("chrome", "--app=" + ADDRESS)], browsers=("chrome",)),
+    row("no browser: default handler", ("wine", [ADDRESS]), [("handler", '"%s"' % ADDRESS)], browsers=()),
+    row("http stays http", ("wine", ["http://example.org/desk"]), edge("http://example.org/desk")),
+    row("two arguments arrive unquoted", ("wine", [ADDRESS, "second"]), edge(ADDRESS + " second")),
+    row("tail over 511 bytes is cut", ("spawn", LONG), edge(LONG[:511])),
+    row("trailing blanks trimmed, TAB kept", ("spawn", ADDRESS + "\t \r\n"), edge(ADDRESS + "\t")),
+    row("leading quote is no address", ("spawn", '"%s"' % ADDRESS), []),
+    row("built-in address", ("wine", []), edge("https://example.org/built-in"), build="address"),
+    row("command line beats built-in", ("wine", [ADDRESS]), edge(ADDRESS), build="address"),
+    saved("saved address opened, file unchanged", b"https://example.org/saved\r\n",
+          edge("https://example.org/saved")),
+    row("no APPDATA: tarvo.url in the working folder", ("spawn", ""), edge("https://example.org/cwd"),
+        env=["-APPDATA"], files={"tarvo.url": b"https://example.org/cwd"}),
+    saved("saved with byte-order mark", b"\xef\xbb\xbfhttps://example.org/saved", []),
+    saved("saved placeholder", b"https://example.org/.invalid", []),
+    saved("saved without scheme", b"example.org/saved", []),
+    saved("saved blank first line", b"\r\nhttps://example.org/saved", []),
+    row("command-line address is never saved", ("spawn", ADDRESS), edge(ADDRESS), env=[APPDATA],
+        after={SAVED: None}),
 ]
 
 
@@ -60,8 +81,8 @@ class Wine:
                 f.write('#!/bin/sh\necho "$0 $*" >> "%s"\nexit 1\n' % self.guard_log)
             os.chmod(script, 0o755)
 
-    def run(self, args, timeout=120):
-        return subprocess.run([WINE] + args, env=self.env, cwd=self.work, timeout=timeout,
+    def run(self, args, timeout=120, cwd=None):
+        return subprocess.run([WINE] + args, env=self.env, cwd=cwd or self.work, timeout=timeout,
                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT).returncode
 
     def wait_idle(self, timeout=60):
@@ -88,15 +109,16 @@ class Wine:
             shutil.copy(self.builds["fake_browser"], os.path.join(bin_dir, name + ".exe"))
 
     def start(self, exe, how, what, environment=()):
-        """Starts Tarvo.exe and waits for every process of the prefix; returns its exit status."""
+        """Starts Tarvo.exe in C:\\tarvo-e2e and waits for every process of the prefix;
+        returns its exit status."""
         if how == "wine":
-            status = self.run([exe] + list(what))
+            status = self.run([exe] + list(what), cwd=self.root)
         else:
             spec = os.path.join(self.root, "spawn.spec")
             records = ['"Z:%s" %s' % (exe.replace("/", "\\"), what)] + list(environment)
             with open(spec, "wb") as f:
                 f.write(b"".join(r.encode("latin-1") + b"\0" for r in records))
-            status = self.run([os.path.join(self.root, "spawn.exe"), E2E + "\\spawn.spec"])
+            status = self.run([os.path.join(self.root, "spawn.exe"), E2E + "\\spawn.spec"], cwd=self.root)
         self.wait_idle()
         return status
 
@@ -113,10 +135,25 @@ class Wine:
             result.append((program, line[end + 1:]))
         return result
 
-    def reset_logs(self):
-        for path in (os.path.join(self.root, "calls.log"), self.guard_log):
-            if os.path.exists(path):
-                os.remove(path)
+    def reset(self, files):
+        """Clears what earlier scenarios left and puts this one's files in place."""
+        for name in ("calls.log", "tarvo.url", "spawn.spec"):
+            if os.path.exists(os.path.join(self.root, name)):
+                os.remove(os.path.join(self.root, name))
+        for name in ("appdata", "Tarvo"):
+            shutil.rmtree(os.path.join(self.root, name), ignore_errors=True)
+        if os.path.exists(self.guard_log):
+            os.remove(self.guard_log)
+        os.makedirs(os.path.join(self.root, "appdata"))
+        for name, content in files.items():
+            path = os.path.join(self.root, name)
+            os.makedirs(os.path.dirname(path), exist_ok=True)
+            with open(path, "wb") as f:
+                f.write(content)
+
+    def file(self, name):
+        path = os.path.join(self.root, name)
+        return open(path, "rb").read() if os.path.isfile(path) else None
 
 
 def check(name, actual, expected, failures):
@@ -144,15 +181,18 @@ def main():
     print("prefix ready in %.1f s" % (time.monotonic() - started), flush=True)
 
     passed = failed = 0
-    for name, browsers, build, (how, what), expected in SCENARIOS:
+    for scenario in SCENARIOS:
         failures = []
-        wine.install_browsers(browsers)
-        wine.reset_logs()
-        status = wine.start(builds[build], how, what)
+        wine.install_browsers(scenario["browsers"])
+        wine.reset(scenario["files"])
+        how, what = scenario["start"]
+        status = wine.start(builds[scenario["build"]], how, what, scenario["env"])
         check("exit status", status, 0, failures)
-        check("browser calls", wine.calls(), expected, failures)
+        check("browser calls", wine.calls(), scenario["calls"], failures)
+        for name, expected in scenario["after"].items():
+            check(name, wine.file(name), expected, failures)
         check("host browser reached", os.path.exists(wine.guard_log), False, failures)
-        print("%s: %s" % ("PASS" if not failures else "FAIL", name), flush=True)
+        print("%s: %s" % ("PASS" if not failures else "FAIL", scenario["name"]), flush=True)
         for failure in failures:
             print("    " + failure)
         passed, failed = passed + (not failures), failed + bool(failures)

@@ -1,7 +1,12 @@
 // Recording fakes for the Win32 calls of the launcher.
 #include "fake_win32.h"
 
+#include <fcntl.h>
 #include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "shellapi.h"
 
@@ -29,3 +34,76 @@ HINSTANCE ShellExecuteA(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR parameters,
   INT_PTR result = index < g_fake.shellResults.size() ? g_fake.shellResults[index] : 2;
   return reinterpret_cast<HINSTANCE>(result);
 }
+
+static DWORD g_lastError;
+constexpr int kHandleBase = 0x100;  // keeps fake handles clear of null and INVALID_HANDLE_VALUE
+
+static std::string HostPath(const char* path) {
+  std::string host = path;
+  for (char& c : host) c = c == '\\' ? '/' : c;
+  return host;
+}
+static int Descriptor(HANDLE file) { return static_cast<int>(reinterpret_cast<INT_PTR>(file)) - kHandleBase; }
+static BOOL Fail(DWORD error) { g_lastError = error; return FALSE; }
+
+DWORD GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size) {
+  const char* value = getenv(name);
+  if (value == nullptr || *value == '\0') return 0;
+  size_t length = strlen(value);
+  if (length >= size) return static_cast<DWORD>(length + 1);
+  memcpy(buffer, value, length + 1);
+  return static_cast<DWORD>(length);
+}
+
+// A path from the drive's root is never the test's to create.
+BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES) {
+  g_fake.folders.push_back(path);
+  if (g_fake.failFolder || path[0] == '\\') return Fail(ERROR_ACCESS_DENIED);
+  return mkdir(HostPath(path).c_str(), 0755) == 0 ? TRUE : Fail(ERROR_ACCESS_DENIED);
+}
+
+HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWORD disposition, DWORD, HANDLE) {
+  bool writing = (access & GENERIC_WRITE) != 0;
+  (writing ? g_fake.openedToWrite : g_fake.openedToRead).push_back(path);
+  if (writing && g_fake.failOpenToWrite) return Fail(ERROR_ACCESS_DENIED), INVALID_HANDLE_VALUE;
+  int flags = writing ? O_WRONLY | (disposition == CREATE_ALWAYS ? O_CREAT | O_TRUNC : 0) : O_RDONLY;
+  int fd = open(HostPath(path).c_str(), flags, 0644);
+  struct stat status;
+  if (fd >= 0 && fstat(fd, &status) == 0 && S_ISDIR(status.st_mode)) close(fd), fd = -1;
+  if (fd < 0) return Fail(ERROR_FILE_NOT_FOUND), INVALID_HANDLE_VALUE;
+  return reinterpret_cast<HANDLE>(static_cast<INT_PTR>(fd + kHandleBase));
+}
+
+BOOL ReadFile(HANDLE file, void* buffer, DWORD size, LPDWORD read, LPOVERLAPPED) {
+  ssize_t count = ::read(Descriptor(file), buffer, size);
+  *read = count > 0 ? static_cast<DWORD>(count) : 0;
+  return count >= 0 ? TRUE : Fail(ERROR_ACCESS_DENIED);
+}
+
+// A failing write stores half of the text first, as a disk that fills up would.
+BOOL WriteFile(HANDLE file, const void* buffer, DWORD size, LPDWORD written, LPOVERLAPPED) {
+  DWORD count = g_fake.failWrite ? size / 2 : size;
+  ssize_t done = ::write(Descriptor(file), buffer, count);
+  *written = done > 0 ? static_cast<DWORD>(done) : 0;
+  return g_fake.failWrite || done < 0 ? Fail(ERROR_DISK_FULL) : TRUE;
+}
+
+BOOL FlushFileBuffers(HANDLE) { return TRUE; }
+
+BOOL CloseHandle(HANDLE file) {
+  close(Descriptor(file));
+  return g_fake.failClose ? Fail(ERROR_WRITE_FAULT) : TRUE;
+}
+
+BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD) {
+  size_t attempt = g_fake.moveTargets.size();
+  g_fake.moveTargets.push_back(to);
+  if (attempt < g_fake.moveErrors.size() && g_fake.moveErrors[attempt] != 0)
+    return Fail(g_fake.moveErrors[attempt]);
+  return rename(HostPath(from).c_str(), HostPath(to).c_str()) == 0 ? TRUE : Fail(ERROR_ACCESS_DENIED);
+}
+
+BOOL DeleteFileA(LPCSTR path) { return unlink(HostPath(path).c_str()) == 0 ? TRUE : Fail(ERROR_FILE_NOT_FOUND); }
+DWORD GetLastError() { return g_lastError; }
+void Sleep(DWORD milliseconds) { g_fake.sleptMs += milliseconds; }
+DWORD GetCurrentProcessId() { return 0x4d2; }
