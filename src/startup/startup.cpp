@@ -1,4 +1,4 @@
-// The start-up sequence: the command line, the built-in slot, then the saved file.
+// The start-up sequence: command line, built-in slot, saved file, then the prompt.
 // The first source that yields an address is launched; the exit status is always 0.
 #include "startup.h"
 
@@ -6,6 +6,7 @@
 
 #include "../address/address.h"
 #include "../launch/launch.h"
+#include "../prompt/prompt.h"
 #include "../storage/storage.h"
 
 static bool TakeCommandLine(const char* tail) {
@@ -30,8 +31,11 @@ static bool TakeSavedAddress() {
   return g_address[0] != '\0';
 }
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR tail, int) {
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR tail, int) {
   ClearAddress();
-  if (TakeCommandLine(tail) || TakeBuiltInSlot() || TakeSavedAddress()) LaunchAddress();
+  if (TakeCommandLine(tail) || TakeBuiltInSlot() || TakeSavedAddress())
+    LaunchAddress();
+  else
+    RunPrompt(instance);
   return 0;
 }

@@ -3,7 +3,8 @@
 
 Fake browsers (fake_browser.exe copied as msedge.exe, chrome.exe and handler.exe) log
 their exact command lines; the handler is registered for https and http, and a guard
-xdg-open on the host's PATH records any attempt to reach a real browser."""
+xdg-open on the host's PATH records any attempt to reach a real browser. Wine draws a
+virtual desktop on an Xvfb display, where xdotool drives the prompt window."""
 import argparse
 import os
 import shutil
@@ -11,6 +12,8 @@ import subprocess
 import sys
 import time
 
+WAIT = 30                 # seconds any one thing may take before the scenario fails
+FRAME_X, FRAME_Y = 3, 22  # client origin inside Wine's default window frame
 WINE = shutil.which("wine64") or "/usr/lib/wine/wine64"
 WINESERVER = shutil.which("wineserver") or "/usr/lib/wine/wineserver"
 E2E = "C:\\tarvo-e2e"
@@ -21,22 +24,35 @@ LONG = "https://example.org/" + "a" * 600
 SAVED = "appdata/Tarvo/url.txt"       # files are named relative to C:\\tarvo-e2e
 APPDATA = "APPDATA=" + E2E + "\\appdata"
 
+# Prompt actions, in client coordinates of the prompt window.
+PASTE = lambda text: [("click", 30, 60), ("paste", text)]
+OPEN_DESK = [("click", 40, 100)]
+ALT_F4 = [("click", 300, 130), ("key", "alt+F4")]
+CLOSE_BOX = [("close_box",)]
+
 
 def edge(address):
     return [("msedge", "--app=" + address)]
 
 
-def row(name, start, calls, browsers=("msedge",), build="main", env=(), files=None, after=None):
+def row(name, start, calls, browsers=("msedge",), build="main", env=(), files=None, after=None,
+        prompt=None):
     """start: ("wine", [argv...]) lets wine quote and rebuild the arguments; ("spawn", tail)
     hands Tarvo.exe an exact tail and environment (env) through spawn.exe. files are put in
-    place first; after maps each file to its expected bytes, None for absent."""
+    place first; after maps each file to its expected bytes, None for absent. prompt lists
+    the actions on the prompt window, which must then appear; without it none may."""
     files = files or {}
     return dict(name=name, start=start, calls=calls, browsers=set(browsers), build=build,
-                env=env, files=files, after=after if after is not None else files)
+                env=env, files=files, after=after if after is not None else files, prompt=prompt)
 
 
-def saved(name, bytes_, calls):
-    return row(name, ("spawn", ""), calls, env=[APPDATA], files={SAVED: bytes_})
+def saved(name, bytes_, calls, prompt=None):
+    return row(name, ("spawn", ""), calls, env=[APPDATA], files={SAVED: bytes_}, prompt=prompt)
+
+
+def first_run(name, actions, calls, saved_bytes, env=(APPDATA,), files=None):
+    return row(name, ("spawn", ""), calls, env=list(env), files=files, after={SAVED: saved_bytes},
+               prompt=actions)
 
 
 SCENARIOS = [
@@ -47,31 +63,107 @@ SCENARIOS = [
     row("two arguments arrive unquoted", ("wine", [ADDRESS, "second"]), edge(ADDRESS + " second")),
     row("tail over 511 bytes is cut", ("spawn", LONG), edge(LONG[:511])),
     row("trailing blanks trimmed, TAB kept", ("spawn", ADDRESS + "\t \r\n"), edge(ADDRESS + "\t")),
-    row("leading quote is no address", ("spawn", '"%s"' % ADDRESS), []),
+    row("leading quote is no address", ("spawn", '"%s"' % ADDRESS), [], env=[APPDATA], prompt=ALT_F4),
     row("built-in address", ("wine", []), edge("https://example.org/built-in"), build="address"),
     row("command line beats built-in", ("wine", [ADDRESS]), edge(ADDRESS), build="address"),
-    saved("saved address opened, file unchanged", b"https://example.org/saved\r\n",
+    saved("saved address opens at once, file unchanged", b"https://example.org/saved\r\n",
           edge("https://example.org/saved")),
     row("no APPDATA: tarvo.url in the working folder", ("spawn", ""), edge("https://example.org/cwd"),
         env=["-APPDATA"], files={"tarvo.url": b"https://example.org/cwd"}),
-    saved("saved with byte-order mark", b"\xef\xbb\xbfhttps://example.org/saved", []),
-    saved("saved placeholder", b"https://example.org/.invalid", []),
-    saved("saved without scheme", b"example.org/saved", []),
-    saved("saved blank first line", b"\r\nhttps://example.org/saved", []),
+    saved("saved with byte-order mark", b"\xef\xbb\xbfhttps://example.org/saved", [], prompt=ALT_F4),
+    saved("saved placeholder", b"https://example.org/.invalid", [], prompt=ALT_F4),
+    saved("saved without scheme", b"example.org/saved", [], prompt=ALT_F4),
+    saved("saved blank first line", b"\r\nhttps://example.org/saved", [], prompt=CLOSE_BOX),
     row("command-line address is never saved", ("spawn", ADDRESS), edge(ADDRESS), env=[APPDATA],
         after={SAVED: None}),
+    first_run("first run: paste, Open desk", [("screenshot", "prompt.png")] + PASTE(" example.org/desk \n")
+              + OPEN_DESK, edge(ADDRESS), b"https://example.org/desk"),
+    first_run("close box saves and opens nothing", PASTE("example.org/desk") + CLOSE_BOX, [], None),
+    first_run("Enter does nothing", PASTE("example.org/desk") + [("key", "Return"), ("stays",)]
+              + ALT_F4, [], None),
+    first_run("empty field opens https://", OPEN_DESK, edge("https://"), b"https://"),
+    first_run("placeholder typed is saved and opened", PASTE("desk.invalid/x") + OPEN_DESK,
+              edge("https://desk.invalid/x"), b"https://desk.invalid/x"),
+    first_run("failed save still opens", PASTE("example.org/desk") + OPEN_DESK, edge(ADDRESS), None,
+              env=["APPDATA=" + E2E + "\\not-a-folder"], files={"not-a-folder": b"a file"}),
 ]
 
 
+def poll(condition, seconds=WAIT, step=0.1):
+    """condition's first true value, or its last value once the deadline has passed."""
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        value = condition()
+        if value:
+            return value
+        time.sleep(step)
+    return condition()
+
+
+class Screen:
+    """An Xvfb display of our own, and xdotool and xclip acting on it."""
+
+    def __init__(self, artifacts):
+        number = next(n for n in range(90, 190) if not os.path.exists("/tmp/.X%d-lock" % n))
+        self.display = ":%d" % number
+        self.artifacts = artifacts
+        self.server = subprocess.Popen(["Xvfb", self.display, "-screen", "0", "800x600x24", "-nolisten", "tcp"],
+                                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.clipboard = None
+        if poll(lambda: self.x("xdotool", "getmouselocation") is not None, 10) is None:
+            raise RuntimeError("Xvfb did not start on " + self.display)
+
+    def x(self, *command, stdin=None):
+        result = subprocess.run(command, env=dict(os.environ, DISPLAY=self.display), input=stdin,
+                                stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=WAIT)
+        return result.stdout.decode() if result.returncode == 0 else None
+
+    def prompt_window(self):
+        found = self.x("xdotool", "search", "--name", "^Tarvo$")
+        return found.split()[0] if found else None
+
+    def act(self, window, action):
+        kind = action[0]
+        if kind == "click":
+            self.x("xdotool", "mousemove", "--window", window, str(FRAME_X + action[1]),
+                   str(FRAME_Y + action[2]), "click", "1")
+        elif kind == "close_box":
+            width = int(self.x("xdotool", "getwindowgeometry", "--shell", window).split("WIDTH=")[1].split()[0])
+            self.x("xdotool", "mousemove", "--window", window, str(width - 14), "11", "click", "1")
+        elif kind == "paste":
+            self.clipboard = subprocess.Popen(["xclip", "-quiet", "-selection", "clipboard"],
+                                              env=dict(os.environ, DISPLAY=self.display), stdin=subprocess.PIPE,
+                                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            self.clipboard.stdin.write(action[1].encode())
+            self.clipboard.stdin.close()
+            self.x("xdotool", "key", "ctrl+v")
+        elif kind == "key":
+            self.x("xdotool", "key", action[1])
+        elif kind == "screenshot":
+            self.x("import", "-window", window, os.path.join(self.artifacts, action[1]))
+        elif kind == "stays":
+            # Nothing may happen: the window must still be there a moment later.
+            return poll(lambda: self.prompt_window() != window, seconds=1.5) is False
+        return True
+
+    def end_row(self):
+        if self.clipboard:
+            self.clipboard.kill()
+            self.clipboard = None
+
+    def close(self):
+        self.server.terminate()
+
+
 class Wine:
-    def __init__(self, work, builds):
+    def __init__(self, work, builds, display):
         self.work = work
         self.builds = builds
         self.prefix = os.path.join(work, "prefix")
         self.root = os.path.join(self.prefix, "drive_c", "tarvo-e2e")
         guard = os.path.join(work, "guard")
         self.env = dict(os.environ, WINEPREFIX=self.prefix, WINEARCH="win64", WINEDEBUG="-all",
-                        WINEDLLOVERRIDES="mscoree,mshtml=", WINEPATH=E2E + "\\bin",
+                        WINEDLLOVERRIDES="mscoree,mshtml=", WINEPATH=E2E + "\\bin", DISPLAY=display,
                         PATH=guard + os.pathsep + os.environ.get("PATH", ""))
         self.guard_log = os.path.join(work, "host-browser-reached")
         os.makedirs(guard, exist_ok=True)
@@ -96,9 +188,14 @@ class Wine:
         shutil.copy(self.builds["fake_browser"], os.path.join(self.root, "handler", "handler.exe"))
         shutil.copy(self.builds["spawn"], os.path.join(self.root, "spawn.exe"))
         command = '"%s\\handler\\handler.exe" "%%1"' % E2E
-        for scheme in ("https", "http"):
-            key = "HKLM\\Software\\Classes\\%s\\shell\\open\\command" % scheme
-            assert self.run(["reg", "add", key, "/ve", "/d", command, "/f"]) == 0
+        settings = [("HKLM\\Software\\Classes\\%s\\shell\\open\\command" % scheme, "/ve", command)
+                    for scheme in ("https", "http")]
+        # A virtual desktop, so that Wine draws title bars and close boxes itself.
+        settings += [("HKCU\\Software\\Wine\\Explorer", "/v", "Desktop", "/d", "Default"),
+                     ("HKCU\\Software\\Wine\\Explorer\\Desktops", "/v", "Default", "/d", "800x600")]
+        for key, *value in settings:
+            value = value if len(value) == 4 else [value[0], "/d", value[1]]
+            assert self.run(["reg", "add", key] + value + ["/f"]) == 0
         self.wait_idle()
 
     def install_browsers(self, names):
@@ -109,18 +206,19 @@ class Wine:
             shutil.copy(self.builds["fake_browser"], os.path.join(bin_dir, name + ".exe"))
 
     def start(self, exe, how, what, environment=()):
-        """Starts Tarvo.exe in C:\\tarvo-e2e and waits for every process of the prefix;
-        returns its exit status."""
+        """Starts Tarvo.exe in C:\\tarvo-e2e; its exit status is that of the process returned."""
         if how == "wine":
-            status = self.run([exe] + list(what), cwd=self.root)
+            command = [exe] + list(what)
         else:
-            spec = os.path.join(self.root, "spawn.spec")
             records = ['"Z:%s" %s' % (exe.replace("/", "\\"), what)] + list(environment)
-            with open(spec, "wb") as f:
+            with open(os.path.join(self.root, "spawn.spec"), "wb") as f:
                 f.write(b"".join(r.encode("latin-1") + b"\0" for r in records))
-            status = self.run([os.path.join(self.root, "spawn.exe"), E2E + "\\spawn.spec"], cwd=self.root)
-        self.wait_idle()
-        return status
+            command = [os.path.join(self.root, "spawn.exe"), E2E + "\\spawn.spec"]
+        return subprocess.Popen([WINE] + command, env=self.env, cwd=self.root,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def kill_all(self):
+        subprocess.run([WINESERVER, "-k"], env=self.env, timeout=WAIT)
 
     def calls(self):
         """The fake browsers' command lines as (program, parameters), in order."""
@@ -174,30 +272,50 @@ def main():
         "fake_browser": os.path.join(build, "tests", "e2e", "fake_browser.exe"),
         "spawn": os.path.join(build, "tests", "e2e", "spawn.exe"),
     }
-    os.makedirs(options.work, exist_ok=True)
-    wine = Wine(os.path.abspath(options.work), builds)
-    started = time.monotonic()
-    wine.make_prefix()
-    print("prefix ready in %.1f s" % (time.monotonic() - started), flush=True)
-
-    passed = failed = 0
-    for scenario in SCENARIOS:
-        failures = []
-        wine.install_browsers(scenario["browsers"])
-        wine.reset(scenario["files"])
-        how, what = scenario["start"]
-        status = wine.start(builds[scenario["build"]], how, what, scenario["env"])
-        check("exit status", status, 0, failures)
-        check("browser calls", wine.calls(), scenario["calls"], failures)
-        for name, expected in scenario["after"].items():
-            check(name, wine.file(name), expected, failures)
-        check("host browser reached", os.path.exists(wine.guard_log), False, failures)
-        print("%s: %s" % ("PASS" if not failures else "FAIL", scenario["name"]), flush=True)
-        for failure in failures:
-            print("    " + failure)
-        passed, failed = passed + (not failures), failed + bool(failures)
-    print("%d passed, %d failed" % (passed, failed))
+    work = os.path.abspath(options.work)
+    os.makedirs(work, exist_ok=True)
+    screen = Screen(work)
+    try:
+        wine = Wine(work, builds, screen.display)
+        started = time.monotonic()
+        wine.make_prefix()
+        print("prefix ready in %.1f s" % (time.monotonic() - started), flush=True)
+        failed = sum(not run_scenario(wine, screen, builds, scenario) for scenario in SCENARIOS)
+    finally:
+        screen.close()
+    print("%d passed, %d failed" % (len(SCENARIOS) - failed, failed))
     return 1 if failed else 0
+
+
+def run_scenario(wine, screen, builds, scenario):
+    failures = []
+    wine.install_browsers(scenario["browsers"])
+    wine.reset(scenario["files"])
+    how, what = scenario["start"]
+    process = wine.start(builds[scenario["build"]], how, what, scenario["env"])
+    if scenario["prompt"] is not None:
+        window = poll(screen.prompt_window)
+        if window is None:
+            failures.append("the prompt never appeared")
+        for action in scenario["prompt"] if window else []:
+            if not screen.act(window, action):
+                failures.append("%s failed" % (action,))
+    try:
+        check("exit status", process.wait(timeout=WAIT), 0, failures)
+    except subprocess.TimeoutExpired:
+        failures.append("still running after %d s (a prompt nobody expected?)" % WAIT)
+        wine.kill_all()
+    check("prompt gone", poll(lambda: screen.prompt_window() is None, 10), True, failures)
+    wine.wait_idle()
+    screen.end_row()
+    check("browser calls", wine.calls(), scenario["calls"], failures)
+    for name, expected in scenario["after"].items():
+        check(name, wine.file(name), expected, failures)
+    check("host browser reached", os.path.exists(wine.guard_log), False, failures)
+    print("%s: %s" % ("PASS" if not failures else "FAIL", scenario["name"]), flush=True)
+    for failure in failures:
+        print("    " + failure)
+    return not failures
 
 
 if __name__ == "__main__":

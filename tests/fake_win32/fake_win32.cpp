@@ -27,6 +27,7 @@ int _vsnprintf(char* buffer, size_t count, const char* format, va_list arguments
 
 HINSTANCE ShellExecuteA(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR parameters,
                         LPCSTR directory, int showCommand) {
+  g_fake.effects.push_back("Launch");
   g_fake.shellCalls.push_back({owner != nullptr, verb ? verb : "", file ? file : "",
                                parameters ? parameters : "", parameters != nullptr,
                                directory != nullptr, showCommand});
@@ -98,6 +99,7 @@ BOOL CloseHandle(HANDLE file) {
 BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD) {
   size_t attempt = g_fake.moveTargets.size();
   g_fake.moveTargets.push_back(to);
+  g_fake.effects.push_back("Save");
   if (attempt < g_fake.moveErrors.size() && g_fake.moveErrors[attempt] != 0)
     return Fail(g_fake.moveErrors[attempt]);
   return rename(HostPath(from).c_str(), HostPath(to).c_str()) == 0 ? TRUE : Fail(ERROR_ACCESS_DENIED);
@@ -107,3 +109,61 @@ BOOL DeleteFileA(LPCSTR path) { return unlink(HostPath(path).c_str()) == 0 ? TRU
 DWORD GetLastError() { return g_lastError; }
 void Sleep(DWORD milliseconds) { g_fake.sleptMs += milliseconds; }
 DWORD GetCurrentProcessId() { return 0x4d2; }
+
+ATOM RegisterClassA(const WNDCLASSA* windowClass) {
+  g_fake.registered = *windowClass;
+  g_fake.registeredName = windowClass->lpszClassName;
+  return g_fake.failRegister ? 0 : 0xC001;
+}
+
+HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR text, DWORD style, int x, int y,
+                     int width, int height, HWND parent, HMENU menu, HINSTANCE, void* param) {
+  if (parent == nullptr && g_fake.failMainWindow) return nullptr;
+  g_fake.windows.push_back({exStyle, className, text, style, x, y, width, height, parent,
+                            reinterpret_cast<INT_PTR>(menu), param != nullptr});
+  return reinterpret_cast<HWND>(static_cast<INT_PTR>(g_fake.windows.size()));
+}
+
+BOOL ShowWindow(HWND, int showCommand) { g_fake.shownWith = showCommand; return FALSE; }
+HICON LoadIconA(HINSTANCE, LPCSTR name) {
+  g_fake.iconId = reinterpret_cast<INT_PTR>(name);
+  return reinterpret_cast<HICON>(0x1c0);
+}
+HCURSOR LoadCursorA(HINSTANCE, LPCSTR name) {
+  g_fake.cursorId = reinterpret_cast<INT_PTR>(name);
+  return reinterpret_cast<HCURSOR>(0xc0);
+}
+HBRUSH CreateSolidBrush(COLORREF colour) {
+  g_fake.brushColour = colour;
+  return reinterpret_cast<HBRUSH>(0xb0);
+}
+
+BOOL GetMessageA(MSG* message, HWND, UINT, UINT) {
+  if (g_fake.messages.empty()) return 0;
+  BOOL result = g_fake.messages.front();
+  g_fake.messages.erase(g_fake.messages.begin());
+  *message = MSG();
+  return result;
+}
+BOOL TranslateMessage(const MSG*) { return FALSE; }
+LRESULT DispatchMessageA(const MSG*) { g_fake.dispatched++; return 0; }
+
+// Like the real call: at most size - 1 characters and a NUL.
+int GetWindowTextA(HWND, LPSTR text, int size) {
+  g_fake.effects.push_back("GetWindowText");
+  int length = static_cast<int>(g_fake.editText.size()) < size - 1 ? static_cast<int>(g_fake.editText.size()) : size - 1;
+  memcpy(text, g_fake.editText.data(), length);
+  text[length] = '\0';
+  return length;
+}
+
+LRESULT DefWindowProcA(HWND, UINT message, WPARAM, LPARAM) {
+  g_fake.defaultHandled.push_back(message);
+  return 0x5eed;
+}
+void PostQuitMessage(int exitCode) { g_fake.quitCodes.push_back(exitCode); }
+BOOL DestroyWindow(HWND window) {
+  g_fake.effects.push_back("Destroy");
+  g_fake.destroyed.push_back(window);
+  return TRUE;
+}

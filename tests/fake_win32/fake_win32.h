@@ -12,6 +12,16 @@ struct ShellCall {
   int showCommand;
 };
 
+struct CreatedWindow {
+  DWORD exStyle;
+  std::string className, text;
+  DWORD style;
+  int x, y, width, height;
+  HWND parent;
+  INT_PTR id;
+  bool hasParam;
+};
+
 // The file functions work on real files, with '\\' read as '/'; the flags below make
 // single calls fail the way a full disk, a locked file or a read-only folder would.
 struct FakeWin32 {
@@ -25,6 +35,21 @@ struct FakeWin32 {
   bool failFolder = false, failOpenToWrite = false, failWrite = false, failClose = false;
   std::vector<DWORD> moveErrors;           // answered in order; success once used up
   DWORD sleptMs = 0;
+
+  WNDCLASSA registered = {};              // the last class registered
+  std::string registeredName;
+  INT_PTR iconId = 0, cursorId = 0;
+  COLORREF brushColour = 0;
+  std::vector<CreatedWindow> windows;     // HWND n is windows[n - 1]
+  int shownWith = -1;
+  bool failRegister = false, failMainWindow = false;
+  std::vector<BOOL> messages;             // GetMessageA's answers; 0 (quit) once used up
+  int dispatched = 0;
+  std::string editText;                   // what the edit field holds
+  std::vector<UINT> defaultHandled;       // messages passed to DefWindowProcA
+  std::vector<HWND> destroyed;
+  std::vector<int> quitCodes;
+  std::vector<std::string> effects;       // GetWindowText, Save, Launch, Destroy, in order
 };
 
 extern FakeWin32 g_fake;

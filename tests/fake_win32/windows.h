@@ -22,6 +22,26 @@ typedef const char* LPCSTR;
 typedef struct FakeInstance* HINSTANCE;
 typedef struct FakeWindow* HWND;
 typedef void* HANDLE;
+typedef struct FakeMenu* HMENU;
+typedef struct FakeIcon* HICON;
+typedef struct FakeCursor* HCURSOR;
+typedef struct FakeBrush* HBRUSH;
+typedef unsigned short ATOM;
+typedef DWORD COLORREF;
+typedef LRESULT (*WNDPROC)(HWND, UINT, WPARAM, LPARAM);
+
+typedef struct {
+  UINT style;
+  WNDPROC lpfnWndProc;
+  int cbClsExtra, cbWndExtra;
+  HINSTANCE hInstance;
+  HICON hIcon;
+  HCURSOR hCursor;
+  HBRUSH hbrBackground;
+  LPCSTR lpszMenuName, lpszClassName;
+} WNDCLASSA;
+
+typedef struct { HWND hwnd; UINT message; WPARAM wParam; LPARAM lParam; DWORD time; } MSG;
 typedef DWORD* LPDWORD;
 typedef struct FakeSecurityAttributes* LPSECURITY_ATTRIBUTES;
 typedef struct FakeOverlapped* LPOVERLAPPED;
@@ -46,6 +66,22 @@ typedef struct FakeOverlapped* LPOVERLAPPED;
 #define ERROR_DISK_FULL 112u
 
 #define SW_SHOWNORMAL 1
+#define SW_SHOW 5
+#define WM_DESTROY 0x0002u
+#define WM_CLOSE 0x0010u
+#define WM_COMMAND 0x0111u
+#define WS_CHILD 0x40000000u
+#define WS_VISIBLE 0x10000000u
+#define WS_CAPTION 0x00C00000u
+#define WS_BORDER 0x00800000u
+#define WS_SYSMENU 0x00080000u
+#define ES_AUTOHSCROLL 0x0080u
+#define BS_PUSHBUTTON 0x0u
+#define CW_USEDEFAULT ((int)0x80000000)
+#define MAKEINTRESOURCEA(id) ((LPSTR)(UINT_PTR)(unsigned short)(id))
+#define IDC_ARROW MAKEINTRESOURCEA(32512)
+#define RGB(r, g, b) ((COLORREF)((r) | ((g) << 8) | ((b) << 16)))
+#define LOWORD(value) ((unsigned short)((UINT_PTR)(value) & 0xffff))
 
 // msvcrt's formatting: no terminator and -1 when the output does not fit in count.
 int _vsnprintf(char* buffer, size_t count, const char* format, va_list arguments);
@@ -63,5 +99,20 @@ BOOL DeleteFileA(LPCSTR path);
 DWORD GetLastError();
 void Sleep(DWORD milliseconds);
 DWORD GetCurrentProcessId();
+
+ATOM RegisterClassA(const WNDCLASSA* windowClass);
+HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR text, DWORD style, int x, int y,
+                     int width, int height, HWND parent, HMENU menu, HINSTANCE instance, void* param);
+BOOL ShowWindow(HWND window, int showCommand);
+HICON LoadIconA(HINSTANCE instance, LPCSTR name);
+HCURSOR LoadCursorA(HINSTANCE instance, LPCSTR name);
+HBRUSH CreateSolidBrush(COLORREF colour);
+BOOL GetMessageA(MSG* message, HWND window, UINT first, UINT last);
+BOOL TranslateMessage(const MSG* message);
+LRESULT DispatchMessageA(const MSG* message);
+int GetWindowTextA(HWND window, LPSTR text, int size);
+LRESULT DefWindowProcA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+void PostQuitMessage(int exitCode);
+BOOL DestroyWindow(HWND window);
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR tail, int showCommand);

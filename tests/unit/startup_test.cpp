@@ -17,14 +17,14 @@ static void SetSlot(const std::string& text) {
   g_builtInSlot[kSlotLength] = '\0';
 }
 
-// Returns the address handed to the first browser, or "(none)" when nothing was launched.
+// Returns the address handed to the first browser, or "(prompt)" when the prompt was shown.
 static std::string Start(const char* tail, const std::string& slot) {
   ResetFakeWin32();
   g_fake.shellResults = {33};
   SetSlot(slot);
   memset(g_address, 'x', kAddressLength);
   EXPECT_EQ(WinMain(nullptr, nullptr, const_cast<char*>(tail), 1), 0);
-  if (g_fake.shellCalls.empty()) return "(none)";
+  if (g_fake.shellCalls.empty()) return g_fake.windows.empty() ? "(none)" : "(prompt)";
   EXPECT_EQ(g_fake.shellCalls.size(), 1u);
   return g_fake.shellCalls[0].parameters.substr(strlen("--app="));
 }
@@ -34,7 +34,7 @@ TEST(StartUp, ChoosesTheFirstSourceThatYieldsAnAddress) {
   const std::string longTail = "https://a.example/" + std::string(600, 'z');
   struct Case { const char* name; const char* tail; std::string slot; std::string expected; };
   const Case cases[] = {
-    {"other text uses slot", " https://a.example/", placeholder, "(none)"},
+    {"other text uses slot", " https://a.example/", placeholder, "(prompt)"},
     {"tail with blanks", "https://a.example/d \r\n", placeholder, "https://a.example/d"},
     {"tail keeps .invalid", "https://x.invalid/", "https://slot.example/", "https://x.invalid/"},
     {"exactly http://", "http://", placeholder, "http://"},
@@ -44,9 +44,9 @@ TEST(StartUp, ChoosesTheFirstSourceThatYieldsAnAddress) {
     {"upper-case scheme uses slot", "HTTPS://a.example/", "https://slot.example/", "https://slot.example/"},
     {"leading quote uses slot", "\"https://a.example/\"", "https://slot.example/", "https://slot.example/"},
     {"http slot", "", "http://slot.example/", "http://slot.example/"},
-    {"slot with leading blank", "", " https://slot.example/", "(none)"},
-    {"slot placeholder", "", placeholder, "(none)"},
-    {"marker in the padding", "", std::string("https://slot.example/") + std::string(150, ' ') + ".invalid", "(none)"},
+    {"slot with leading blank", "", " https://slot.example/", "(prompt)"},
+    {"slot placeholder", "", placeholder, "(prompt)"},
+    {"marker in the padding", "", std::string("https://slot.example/") + std::string(150, ' ') + ".invalid", "(prompt)"},
     {"full slot", "", "https://" + std::string(172, 's'), "https://" + std::string(172, 's')},
   };
   for (const Case& c : cases) EXPECT_EQ(Start(c.tail, c.slot), c.expected) << c.name;

@@ -93,14 +93,14 @@ TEST_F(SavedFile, StartOpensOnlyAValidFirstLine) {
     {"http", "http://a.example/", "http://a.example/"},
     {"longer than 511", longLine, longLine.substr(0, 511)},
     {"NUL ends the text", std::string("https://a.example/\0junk", 23), "https://a.example/"},
-    {"NUL first", std::string("\0https://a.example/", 19), "(none)"},
-    {"byte-order mark", "\xEF\xBB\xBFhttps://a.example/", "(none)"},
-    {"blank first line", "\nhttps://a.example/", "(none)"},
-    {"text before scheme", "open https://a.example/", "(none)"},
-    {"placeholder in path", "https://a.example/.invalid/x", "(none)"},
-    {"placeholder in query", "https://a.example/?q=.invalid", "(none)"},
-    {"no scheme", "a.example/desk", "(none)"},
-    {"empty file", "", "(none)"},
+    {"NUL first", std::string("\0https://a.example/", 19), "(prompt)"},
+    {"byte-order mark", "\xEF\xBB\xBFhttps://a.example/", "(prompt)"},
+    {"blank first line", "\nhttps://a.example/", "(prompt)"},
+    {"text before scheme", "open https://a.example/", "(prompt)"},
+    {"placeholder in path", "https://a.example/.invalid/x", "(prompt)"},
+    {"placeholder in query", "https://a.example/?q=.invalid", "(prompt)"},
+    {"no scheme", "a.example/desk", "(prompt)"},
+    {"empty file", "", "(prompt)"},
   };
   memset(g_builtInSlot, ' ', kSlotLength);
   memcpy(g_builtInSlot, "https://tarvo.invalid/", 22);
@@ -110,7 +110,7 @@ TEST_F(SavedFile, StartOpensOnlyAValidFirstLine) {
     mkdir("appdata/Tarvo", 0755);
     Write("appdata/Tarvo/url.txt", c.bytes);
     EXPECT_EQ(WinMain(nullptr, nullptr, nullptr, 1), 0) << c.name;
-    std::string launched = g_fake.shellCalls.empty() ? "(none)" : g_fake.shellCalls[0].parameters.substr(6);
+    std::string launched = g_fake.shellCalls.empty() ? (g_fake.windows.empty() ? "(none)" : "(prompt)") : g_fake.shellCalls[0].parameters.substr(6);
     EXPECT_EQ(launched, c.expected) << c.name;
     EXPECT_EQ(Read("appdata/Tarvo/url.txt"), c.bytes) << c.name << ": a start never rewrites the file";
   }

@@ -1,0 +1,147 @@
+// The prompt window: what it creates, how its procedure answers, and the Open desk action.
+#include <stdlib.h>
+#include <string.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "address/address.h"
+#include "fake_win32.h"
+#include "prompt/prompt.h"
+
+class Prompt : public testing::Test {
+ protected:
+  void SetUp() override {
+    ResetFakeWin32();
+    char pattern[] = "/tmp/tarvo-prompt-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    folder_ = pattern;
+    setenv("APPDATA", folder_.c_str(), 1);
+  }
+  void TearDown() override { system(("rm -rf " + folder_).c_str()); }
+  std::string Saved() const {
+    std::ifstream file(folder_ + "/Tarvo/url.txt", std::ios::binary);
+    std::stringstream bytes;
+    bytes << file.rdbuf();
+    return file ? bytes.str() : "(missing)";
+  }
+  std::string folder_;
+};
+
+TEST_F(Prompt, CreatesTheClassWindowAndControlsExactly) {
+  HINSTANCE instance = reinterpret_cast<HINSTANCE>(0x400000);
+  RunPrompt(instance);
+  const WNDCLASSA& c = g_fake.registered;
+  EXPECT_EQ(g_fake.registeredName, "Tarvo");
+  EXPECT_EQ(c.style, 0u);
+  EXPECT_EQ(c.cbClsExtra + c.cbWndExtra, 0);
+  EXPECT_EQ(c.lpszMenuName, nullptr);
+  EXPECT_EQ(c.lpfnWndProc, &PromptWindowProc);
+  EXPECT_EQ(c.hInstance, instance);
+  EXPECT_EQ(g_fake.iconId, 1);
+  EXPECT_EQ(g_fake.cursorId, 32512);
+  EXPECT_EQ(g_fake.brushColour, 0x111111u);
+  EXPECT_EQ(g_fake.shownWith, SW_SHOW);
+
+  HWND main = reinterpret_cast<HWND>(1);
+  struct Expected { const char* className; const char* text; DWORD style; int x, y, w, h; HWND parent; INT_PTR id; };
+  const Expected expected[] = {
+    {"Tarvo", "Tarvo", 0x00C80000, CW_USEDEFAULT, CW_USEDEFAULT, 460, 180, nullptr, 0},
+    {"STATIC", "Paste your published Tarvo address", 0x50000000, 20, 16, 400, 24, main, 0},
+    {"EDIT", "", 0x50800080, 20, 48, 400, 28, main, 0},
+    {"BUTTON", "Open desk", 0x50000000, 20, 88, 140, 32, main, kOpenDeskId},
+  };
+  ASSERT_EQ(g_fake.windows.size(), 4u);
+  for (size_t i = 0; i < 4; i++) {
+    const CreatedWindow& w = g_fake.windows[i];
+    const Expected& e = expected[i];
+    EXPECT_EQ(w.className, e.className) << i;
+    EXPECT_EQ(w.text, e.text) << i;
+    EXPECT_EQ(w.exStyle, 0u) << i;
+    EXPECT_EQ(w.style, e.style) << i;
+    EXPECT_EQ(w.x, e.x) << i;
+    EXPECT_EQ(w.y, e.y) << i;
+    EXPECT_EQ(w.width, e.w) << i;
+    EXPECT_EQ(w.height, e.h) << i;
+    EXPECT_EQ(w.parent, e.parent) << i;
+    EXPECT_EQ(w.id, e.id) << i;
+    EXPECT_FALSE(w.hasParam) << i;
+  }
+  EXPECT_EQ(g_editControl, reinterpret_cast<HWND>(3));
+}
+
+TEST_F(Prompt, LoopEndsOnQuitOrErrorAndNeverWaitsWithoutAWindow) {
+  struct Case { const char* name; bool failRegister, failWindow; std::vector<BOOL> messages; int dispatched; size_t left; };
+  const Case cases[] = {
+    {"quit", false, false, {1, 1, 0, 1}, 2, 1},
+    {"error is not a message", false, false, {1, -1, 1}, 1, 1},
+    {"class not registered", true, false, {1}, 0, 1},
+    {"window not created", false, true, {1}, 0, 1},
+  };
+  for (const Case& c : cases) {
+    ResetFakeWin32();
+    g_fake.failRegister = c.failRegister;
+    g_fake.failMainWindow = c.failWindow;
+    g_fake.messages = c.messages;
+    RunPrompt(nullptr);
+    EXPECT_EQ(g_fake.dispatched, c.dispatched) << c.name;
+    EXPECT_EQ(g_fake.messages.size(), c.left) << c.name;
+  }
+}
+
+TEST_F(Prompt, ProcedureAnswersOnlyTheButtonAndDestroy) {
+  struct Case { const char* name; UINT message; WPARAM wParam; LRESULT result; bool opened; bool defaulted; };
+  const Case cases[] = {
+    {"button clicked", WM_COMMAND, kOpenDeskId, 0, true, false},
+    {"button id with a notification code", WM_COMMAND, 0x03000000u | kOpenDeskId, 0, true, false},
+    {"other control", WM_COMMAND, 2, 0x5eed, false, true},
+    {"button id in the high word only", WM_COMMAND, 0x00010000u, 0x5eed, false, true},
+    {"close goes to the default", WM_CLOSE, 0, 0x5eed, false, true},
+  };
+  for (const Case& c : cases) {
+    ResetFakeWin32();
+    EXPECT_EQ(PromptWindowProc(reinterpret_cast<HWND>(1), c.message, c.wParam, 0), c.result) << c.name;
+    EXPECT_EQ(!g_fake.destroyed.empty(), c.opened) << c.name;
+    EXPECT_EQ(!g_fake.defaultHandled.empty(), c.defaulted) << c.name;
+  }
+  ResetFakeWin32();
+  EXPECT_EQ(PromptWindowProc(reinterpret_cast<HWND>(1), WM_DESTROY, 0, 0), 0);
+  EXPECT_EQ(g_fake.quitCodes, std::vector<int>{0});
+  EXPECT_TRUE(g_fake.defaultHandled.empty());
+}
+
+TEST_F(Prompt, OpenDeskCompletesSavesLaunchesThenCloses) {
+  struct Case { const char* name; std::string typed; std::string expected; };
+  const Case cases[] = {
+    {"bare host and path", " \texample.org/desk \r\n", "https://example.org/desk"},
+    {"scheme kept", "http://example.org/desk", "http://example.org/desk"},
+    {"empty", "", "https://"},
+    {"blanks only", "   ", "https://"},
+    {"upper-case scheme", "HTTPS://example.org/", "https://HTTPS://example.org/"},
+    {"placeholder is saved too", "desk.invalid/x", "https://desk.invalid/x"},
+    {"511 without scheme", std::string(511, 'x'), "https://" + std::string(503, 'x')},
+    {"past the buffer", std::string(2000, 'y'), "https://" + std::string(503, 'y')},
+  };
+  for (const Case& c : cases) {
+    ResetFakeWin32();
+    g_fake.shellResults = {33};
+    g_fake.editText = c.typed;
+    PromptWindowProc(reinterpret_cast<HWND>(1), WM_COMMAND, kOpenDeskId, 0);
+    EXPECT_EQ(g_fake.effects, (std::vector<std::string>{"GetWindowText", "Save", "Launch", "Destroy"})) << c.name;
+    EXPECT_EQ(Saved(), c.expected) << c.name;
+    ASSERT_EQ(g_fake.shellCalls.size(), 1u) << c.name;
+    EXPECT_EQ(g_fake.shellCalls[0].parameters, "--app=" + c.expected) << c.name;
+    EXPECT_EQ(g_fake.destroyed, std::vector<HWND>{reinterpret_cast<HWND>(1)}) << c.name;
+  }
+}
+
+TEST_F(Prompt, FailedSaveStillLaunchesAndCloses) {
+  g_fake.failOpenToWrite = true;
+  g_fake.editText = "example.org/desk";
+  PromptWindowProc(reinterpret_cast<HWND>(1), WM_COMMAND, kOpenDeskId, 0);
+  EXPECT_EQ(Saved(), "(missing)");
+  EXPECT_EQ(g_fake.effects, (std::vector<std::string>{"GetWindowText", "Launch", "Launch", "Launch", "Destroy"}));
+}
