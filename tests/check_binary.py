@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Checks the built Tarvo.exe and the launcher's own objects against the budgets:
-PE32+ GUI, only system DLLs and msvcrt, size, no heap calls, no static initialisers."""
+PE32+ GUI, only system DLLs and msvcrt, sizes, no heap calls, no static initialisers."""
 import glob
 import os
 import re
@@ -10,6 +10,7 @@ import sys
 ALLOWED_DLLS = {"kernel32.dll", "msvcrt.dll", "shell32.dll", "user32.dll", "gdi32.dll"}
 HEAP = re.compile(r"^(malloc|calloc|realloc|free|_Znw|_Zna|_Zdl|_Zda)")
 SIZE_BEFORE_RESOURCES = 20 * 1024
+SIZE_WITH_RESOURCES = 48 * 1024
 
 
 def tool(name, *args):
@@ -37,6 +38,8 @@ def main():
         os.path.getsize(exe), code_size, ", ".join(sorted(dlls))))
     if code_size > SIZE_BEFORE_RESOURCES:
         failures.append("%d bytes before resources, budget %d" % (code_size, SIZE_BEFORE_RESOURCES))
+    if os.path.getsize(exe) > SIZE_WITH_RESOURCES:
+        failures.append("%d bytes with resources, budget %d" % (os.path.getsize(exe), SIZE_WITH_RESOURCES))
 
     objects = glob.glob(os.path.join(build, "CMakeFiles", "Tarvo.dir", "**", "*.obj"), recursive=True)
     if not objects:

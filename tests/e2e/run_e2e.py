@@ -141,10 +141,21 @@ class Screen:
             self.x("xdotool", "key", action[1])
         elif kind == "screenshot":
             self.x("import", "-window", window, os.path.join(self.artifacts, action[1]))
+            return self.looks_right(window)
         elif kind == "stays":
             # Nothing may happen: the window must still be there a moment later.
             return poll(lambda: self.prompt_window() != window, seconds=1.5) is False
         return True
+
+    def looks_right(self, window):
+        """The dark client area, and Tarvo's teal icon rather than Wine's in the title bar."""
+        raw = subprocess.run(["import", "-window", window, "-depth", "8", "ppm:-"], env=dict(os.environ, DISPLAY=self.display),
+                             stdout=subprocess.PIPE, timeout=WAIT).stdout
+        magic, width, height, depth, pixels = raw.split(maxsplit=4)
+        width = int(width)
+        pixel = lambda x, y: tuple(pixels[3 * (y * width + x):3 * (y * width + x) + 3])
+        teal = any(g > r + 50 and g > b + 20 for r, g, b in (pixel(x, y) for x in range(2, 22) for y in range(2, 22)))
+        return magic == b"P6" and teal and pixel(FRAME_X + 300, FRAME_Y + 130) == (0x11, 0x11, 0x11)
 
     def end_row(self):
         if self.clipboard:
