@@ -24,11 +24,13 @@ LONG = "https://example.org/" + "a" * 600
 SAVED = "appdata/Tarvo/url.txt"       # files are named relative to C:\\tarvo-e2e
 APPDATA = "APPDATA=" + E2E + "\\appdata"
 
-# Prompt actions, in client coordinates of the prompt window.
+# Prompt actions, in client coordinates of the prompt window being driven; Wine puts a new
+# window at the desktop's top left, and ("drag", dx, dy) moves the topmost one away.
 PASTE = lambda text: [("click", 30, 60), ("paste", text)]
 OPEN_DESK = [("click", 40, 100)]
 ALT_F4 = [("click", 300, 130), ("key", "alt+F4")]
 CLOSE_BOX = [("close_box",)]
+BUTTON = (40, 100)
 
 
 def edge(address):
@@ -36,14 +38,16 @@ def edge(address):
 
 
 def row(name, start, calls, browsers=("msedge",), build="main", env=(), files=None, after=None,
-        prompt=None):
+        prompt=None, instances=1, fault=None):
     """start: ("wine", [argv...]) lets wine quote and rebuild the arguments; ("spawn", tail)
     hands Tarvo.exe an exact tail and environment (env) through spawn.exe. files are put in
-    place first; after maps each file to its expected bytes, None for absent. prompt lists
-    the actions on the prompt window, which must then appear; without it none may."""
+    place first; after maps each file to its expected bytes (or a set of them), None for
+    absent. prompt lists the actions on the prompt windows, which must then appear; without
+    it none may. fault is ("hold", file) or ("read-only", folder), in force during the run."""
     files = files or {}
-    return dict(name=name, start=start, calls=calls, browsers=set(browsers), build=build,
-                env=env, files=files, after=after if after is not None else files, prompt=prompt)
+    return dict(name=name, start=start, calls=sorted(calls), browsers=set(browsers), build=build,
+                env=env, files=files, after=after if after is not None else files, prompt=prompt,
+                instances=instances, fault=fault)
 
 
 def saved(name, bytes_, calls, prompt=None):
@@ -53,6 +57,15 @@ def saved(name, bytes_, calls, prompt=None):
 def first_run(name, actions, calls, saved_bytes, env=(APPDATA,), files=None):
     return row(name, ("spawn", ""), calls, env=list(env), files=files, after={SAVED: saved_bytes},
                prompt=actions)
+
+
+def faulty_save(name, fault, files, after):
+    """A prompt (the saved address is a placeholder) whose save meets the fault."""
+    return row(name, ("spawn", ""), edge("https://example.org/new"), env=[APPDATA], files=files,
+               after=after, prompt=PASTE("example.org/new") + OPEN_DESK, fault=fault)
+
+
+OLD = {SAVED: b"https://example.org/old.invalid"}
 
 
 SCENARIOS = [
@@ -86,6 +99,15 @@ SCENARIOS = [
               edge("https://desk.invalid/x"), b"https://desk.invalid/x"),
     first_run("failed save still opens", PASTE("example.org/desk") + OPEN_DESK, edge(ADDRESS), None,
               env=["APPDATA=" + E2E + "\\not-a-folder"], files={"not-a-folder": b"a file"}),
+    faulty_save("fault: Tarvo folder is a file", None, {"appdata/Tarvo": b"a file"}, {"appdata/Tarvo": b"a file"}),
+    faulty_save("fault: url.txt is a folder", None, {SAVED + "/keep": b"x"}, {SAVED + "/keep": b"x"}),
+    faulty_save("fault: url.txt held open without sharing", ("hold", SAVED), OLD, OLD),
+    faulty_save("fault: read-only folder", ("read-only", "appdata/Tarvo"), OLD, OLD),
+    row("fault: two prompts press Open desk at once", ("spawn", ""),
+        edge("https://example.org/a") + edge("https://example.org/b"), env=[APPDATA], instances=2,
+        prompt=[("drag", 200, 290)] + PASTE("example.org/b") + [("origin", 0, 0)] + PASTE("example.org/a")
+        + [("press_together", [(0, 0) + BUTTON, (200, 290) + BUTTON])],
+        after={SAVED: {b"https://example.org/a", b"https://example.org/b"}}),
 ]
 
 
@@ -110,6 +132,7 @@ class Screen:
         self.server = subprocess.Popen(["Xvfb", self.display, "-screen", "0", "800x600x24", "-nolisten", "tcp"],
                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.clipboard = None
+        self.origin = (0, 0)
         if poll(lambda: self.x("xdotool", "getmouselocation") is not None, 10) is None:
             raise RuntimeError("Xvfb did not start on " + self.display)
 
@@ -118,18 +141,33 @@ class Screen:
                                 stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=WAIT)
         return result.stdout.decode() if result.returncode == 0 else None
 
-    def prompt_window(self):
+    def prompt_windows(self):
         found = self.x("xdotool", "search", "--name", "^Tarvo$")
-        return found.split()[0] if found else None
+        return found.split() if found else []
+
+    def at(self, x, y, origin=None):
+        """Screen coordinates of a point in the client area of the window at origin."""
+        ox, oy = origin or self.origin
+        return [str(ox + FRAME_X + x), str(oy + FRAME_Y + y)]
 
     def act(self, window, action):
         kind = action[0]
         if kind == "click":
-            self.x("xdotool", "mousemove", "--window", window, str(FRAME_X + action[1]),
-                   str(FRAME_Y + action[2]), "click", "1")
+            self.x("xdotool", "mousemove", *self.at(action[1], action[2]), "click", "1")
         elif kind == "close_box":
-            width = int(self.x("xdotool", "getwindowgeometry", "--shell", window).split("WIDTH=")[1].split()[0])
-            self.x("xdotool", "mousemove", "--window", window, str(width - 14), "11", "click", "1")
+            self.x("xdotool", "mousemove", *self.at(460 - 14 - FRAME_X, 11 - FRAME_Y), "click", "1")
+        elif kind == "drag":
+            start, end = self.at(200, -12), self.at(200 + action[1], -12 + action[2])
+            self.x("xdotool", "mousemove", *start, "mousedown", "1", "sleep", "0.2", "mousemove", *end,
+                   "sleep", "0.2", "mouseup", "1")
+            self.origin = (self.origin[0] + action[1], self.origin[1] + action[2])
+        elif kind == "origin":
+            self.origin = action[1:]
+        elif kind == "press_together":
+            chain = []
+            for ox, oy, x, y in action[1]:
+                chain += ["mousemove"] + self.at(x, y, (ox, oy)) + ["click", "1"]
+            self.x("xdotool", *chain)
         elif kind == "paste":
             self.clipboard = subprocess.Popen(["xclip", "-quiet", "-selection", "clipboard"],
                                               env=dict(os.environ, DISPLAY=self.display), stdin=subprocess.PIPE,
@@ -144,7 +182,7 @@ class Screen:
             return self.looks_right(window)
         elif kind == "stays":
             # Nothing may happen: the window must still be there a moment later.
-            return poll(lambda: self.prompt_window() != window, seconds=1.5) is False
+            return poll(lambda: window not in self.prompt_windows(), seconds=1.5) is False
         return True
 
     def looks_right(self, window):
@@ -158,6 +196,7 @@ class Screen:
         return magic == b"P6" and teal and pixel(FRAME_X + 300, FRAME_Y + 130) == (0x11, 0x11, 0x11)
 
     def end_row(self):
+        self.origin = (0, 0)
         if self.clipboard:
             self.clipboard.kill()
             self.clipboard = None
@@ -197,7 +236,8 @@ class Wine:
         self.wait_idle(timeout=300)
         os.makedirs(os.path.join(self.root, "handler"))
         shutil.copy(self.builds["fake_browser"], os.path.join(self.root, "handler", "handler.exe"))
-        shutil.copy(self.builds["spawn"], os.path.join(self.root, "spawn.exe"))
+        for tool in ("spawn", "hold_file"):
+            shutil.copy(self.builds[tool], os.path.join(self.root, tool + ".exe"))
         command = '"%s\\handler\\handler.exe" "%%1"' % E2E
         settings = [("HKLM\\Software\\Classes\\%s\\shell\\open\\command" % scheme, "/ve", command)
                     for scheme in ("https", "http")]
@@ -227,6 +267,27 @@ class Wine:
             command = [os.path.join(self.root, "spawn.exe"), E2E + "\\spawn.spec"]
         return subprocess.Popen([WINE] + command, env=self.env, cwd=self.root,
                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def inject(self, fault):
+        """Puts the fault in force; returns what ends it."""
+        kind, name = fault
+        path = os.path.join(self.root, name)
+        if kind == "read-only":
+            # Root ignores permission bits, and so Wine's read-only attribute; the kernel's
+            # immutable flag holds even for root.
+            subprocess.run(["chattr", "+i", path], check=True)
+            return lambda: subprocess.run(["chattr", "-i", path], check=True)
+        holder = subprocess.Popen([WINE, os.path.join(self.root, "hold_file.exe"), E2E + "\\" + name.replace("/", "\\")],
+                                  env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        if not poll(lambda: os.path.exists(path + ".held")):
+            raise RuntimeError("hold_file.exe never held " + name)
+
+        def release():
+            open(path + ".release", "w").close()
+            holder.wait(timeout=WAIT)
+            os.remove(path + ".held")
+            os.remove(path + ".release")
+        return release
 
     def kill_all(self):
         subprocess.run([WINESERVER, "-k"], env=self.env, timeout=WAIT)
@@ -260,13 +321,17 @@ class Wine:
             with open(path, "wb") as f:
                 f.write(content)
 
+    def temporary_files(self):
+        folder = os.path.join(self.root, "appdata", "Tarvo")
+        return [n for n in os.listdir(folder) if n.startswith("url.txt.")] if os.path.isdir(folder) else []
+
     def file(self, name):
         path = os.path.join(self.root, name)
         return open(path, "rb").read() if os.path.isfile(path) else None
 
 
 def check(name, actual, expected, failures):
-    if actual != expected:
+    if actual not in expected if isinstance(expected, set) else actual != expected:
         failures.append("%s: expected %r, got %r" % (name, expected, actual))
 
 
@@ -282,6 +347,7 @@ def main():
         "address": os.path.join(address_build, "Tarvo.exe"),
         "fake_browser": os.path.join(build, "tests", "e2e", "fake_browser.exe"),
         "spawn": os.path.join(build, "tests", "e2e", "spawn.exe"),
+        "hold_file": os.path.join(build, "tests", "e2e", "hold_file.exe"),
     }
     work = os.path.abspath(options.work)
     os.makedirs(work, exist_ok=True)
@@ -302,27 +368,34 @@ def run_scenario(wine, screen, builds, scenario):
     failures = []
     wine.install_browsers(scenario["browsers"])
     wine.reset(scenario["files"])
+    end_fault = wine.inject(scenario["fault"]) if scenario["fault"] else None
     how, what = scenario["start"]
-    process = wine.start(builds[scenario["build"]], how, what, scenario["env"])
-    if scenario["prompt"] is not None:
-        window = poll(screen.prompt_window)
-        if window is None:
-            failures.append("the prompt never appeared")
-        for action in scenario["prompt"] if window else []:
-            if not screen.act(window, action):
-                failures.append("%s failed" % (action,))
-    try:
-        check("exit status", process.wait(timeout=WAIT), 0, failures)
-    except subprocess.TimeoutExpired:
-        failures.append("still running after %d s (a prompt nobody expected?)" % WAIT)
-        wine.kill_all()
-    check("prompt gone", poll(lambda: screen.prompt_window() is None, 10), True, failures)
+    processes = []
+    for _ in range(scenario["instances"]):
+        processes.append(wine.start(builds[scenario["build"]], how, what, scenario["env"]))
+        if scenario["prompt"] is not None:
+            windows = poll(lambda: len(screen.prompt_windows()) == len(processes) and screen.prompt_windows())
+            if not windows:
+                failures.append("the prompt never appeared")
+    for action in scenario["prompt"] if scenario["prompt"] and not failures else []:
+        if not screen.act(windows[0], action):
+            failures.append("%s failed" % (action,))
+    for process in processes:
+        try:
+            check("exit status", process.wait(timeout=WAIT), 0, failures)
+        except subprocess.TimeoutExpired:
+            failures.append("still running after %d s (a prompt nobody expected?)" % WAIT)
+            wine.kill_all()
+    check("prompt gone", poll(lambda: not screen.prompt_windows(), 10), True, failures)
+    if end_fault:
+        end_fault()
     wine.wait_idle()
     screen.end_row()
-    check("browser calls", wine.calls(), scenario["calls"], failures)
+    check("browser calls", sorted(wine.calls()), scenario["calls"], failures)
     for name, expected in scenario["after"].items():
         check(name, wine.file(name), expected, failures)
     check("host browser reached", os.path.exists(wine.guard_log), False, failures)
+    check("temporary files left", wine.temporary_files(), [], failures)
     print("%s: %s" % ("PASS" if not failures else "FAIL", scenario["name"]), flush=True)
     for failure in failures:
         print("    " + failure)

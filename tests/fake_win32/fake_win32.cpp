@@ -9,8 +9,12 @@
 #include <unistd.h>
 
 #include "shellapi.h"
+#include "startup/startup.h"
 
 FakeWin32 g_fake;
+
+// The build writes the slot's definition from TARVO_ADDRESS; native programs fill this one.
+char g_builtInSlot[kSlotLength + 1];
 
 void ResetFakeWin32() { g_fake = FakeWin32(); }
 

@@ -9,7 +9,6 @@
 #include "fake_win32.h"
 #include "startup/startup.h"
 
-char g_builtInSlot[kSlotLength + 1];
 
 static void SetSlot(const std::string& text) {
   memset(g_builtInSlot, ' ', kSlotLength);
