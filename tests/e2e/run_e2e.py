@@ -19,6 +19,7 @@ WINESERVER = shutil.which("wineserver") or "/usr/lib/wine/wineserver"
 E2E = "C:\\tarvo-e2e"
 ADDRESS = "https://example.org/desk"
 LONG = "https://example.org/" + "a" * 600
+STAMPED = "https://example.org/stamped"
 
 
 SAVED = "appdata/Tarvo/url.txt"       # files are named relative to C:\\tarvo-e2e
@@ -99,6 +100,9 @@ SCENARIOS = [
               edge("https://desk.invalid/x"), b"https://desk.invalid/x"),
     first_run("failed save still opens", PASTE("example.org/desk") + OPEN_DESK, edge(ADDRESS), None,
               env=["APPDATA=" + E2E + "\\not-a-folder"], files={"not-a-folder": b"a file"}),
+    row("stamped launcher, no argument", ("wine", []), edge(STAMPED), build="stamped"),
+    saved("stamped launcher ignores a valid saved file", b"https://example.org/saved", edge(STAMPED))
+    | {"build": "stamped"},
     faulty_save("fault: Tarvo folder is a file", None, {"appdata/Tarvo": b"a file"}, {"appdata/Tarvo": b"a file"}),
     faulty_save("fault: url.txt is a folder", None, {SAVED + "/keep": b"x"}, {SAVED + "/keep": b"x"}),
     faulty_save("fault: url.txt held open without sharing", ("hold", SAVED), OLD, OLD),
@@ -339,6 +343,7 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--build", required=True)
     parser.add_argument("--address-build", required=True)
+    parser.add_argument("--stamp-tool", required=True)
     parser.add_argument("--work", required=True)
     options = parser.parse_args()
     build, address_build = os.path.abspath(options.build), os.path.abspath(options.address_build)
@@ -351,6 +356,8 @@ def main():
     }
     work = os.path.abspath(options.work)
     os.makedirs(work, exist_ok=True)
+    builds["stamped"] = os.path.join(work, "Tarvo-stamped.exe")
+    subprocess.run([options.stamp_tool, builds["main"], STAMPED, "-o", builds["stamped"]], check=True)
     screen = Screen(work)
     try:
         wine = Wine(work, builds, screen.display)

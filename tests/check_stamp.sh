@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# tarvo-stamp against real builds: a stamped launcher is byte-identical to one configured
+# with the same TARVO_ADDRESS, and every refused input exits non-zero and writes nothing.
+# Usage: check_stamp.sh TOOL PLACEHOLDER_BUILD ADDRESS_BUILD (the latter's address below)
+set -uo pipefail
+tool=$1 windows_build=$2 placeholder=$2/Tarvo.exe built_in=$3/Tarvo.exe
+source_dir=$(cd "$(dirname "$0")/.." && pwd)
+work=$(mktemp -d /tmp/tarvo-stamp-XXXXXX)
+trap 'rm -rf "$work"' EXIT
+failures=0 checks=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+same() {  # same NAME A B
+  checks=$((checks + 1))
+  cmp -s "$2" "$3" || fail "$1: $2 and $3 differ"
+}
+"$tool" "$placeholder" https://example.org/built-in -o "$work/a.exe" && same "stamped = configured" "$work/a.exe" "$built_in"
+"$tool" "$built_in" https://tarvo.invalid/ -o "$work/b.exe" && same "stamped back to the placeholder" "$work/b.exe" "$placeholder"
+for address in "https://$(printf 'a%.0s' $(seq 172))" 'https://a.example/q"x\y?z=%20'; do
+  cmake -S "$source_dir" --preset windows -B "$work/build" "-DTARVO_ADDRESS=$address" >/dev/null &&
+    cmake --build "$work/build" --target Tarvo >/dev/null &&
+    "$tool" "$placeholder" "$address" -o "$work/c.exe" && same "configured with ${address:0:30}..." "$work/c.exe" "$work/build/Tarvo.exe"
+  rm -rf "$work/build"
+done
+
+checks=$((checks + 1))
+shown=$("$tool" --show "$built_in")
+[ "$shown" = $'https://example.org/built-in\nused: the launcher opens this address when started without one' ] || fail "--show: $shown"
+
+refused() {  # refused NAME EXPECTED-MESSAGE INPUT ADDRESS OUTPUT
+  checks=$((checks + 1))
+  local before; before=$( { sha256sum < "$3"; } 2>/dev/null)
+  if message=$("$tool" "$3" "$4" -o "$5" 2>&1); then fail "$1: accepted"; fi
+  [[ $message == *"$2"* ]] || fail "$1: said '$message'"
+  ls "$5"* >/dev/null 2>&1 && fail "$1: wrote $5"
+  [ "$( { sha256sum < "$3"; } 2>/dev/null)" = "$before" ] || fail "$1: changed its input"
+}
+printf 'not an executable' > "$work/text.exe"
+refused "181 bytes" "at most 180" "$placeholder" "https://$(printf 'a%.0s' $(seq 173))" "$work/out.exe"
+refused "http" '"https://"' "$placeholder" http://example.org/ "$work/out.exe"
+refused "blank" "percent-encode" "$placeholder" "https://example.org/a b" "$work/out.exe"
+refused "control character" "percent-encode" "$placeholder" $'https://example.org/\t' "$work/out.exe"
+refused "non-ASCII" "percent-encode" "$placeholder" $'https://example.org/\xc3\xa9' "$work/out.exe"
+refused "not PE" "not a PE32+" "$work/text.exe" https://example.org/ "$work/out.exe"
+refused "no slot" "no address slot" "$windows_build/tests/e2e/fake_browser.exe" https://example.org/ "$work/out.exe"
+refused "missing input" "cannot read" "$work/missing.exe" https://example.org/ "$work/out.exe"
+refused "unwritable output" "cannot write" "$placeholder" https://example.org/ "$work/no/such/folder/out.exe"
+
+echo "$((checks - failures)) passed, $failures failed"
+[ "$failures" -eq 0 ]

@@ -1,0 +1,102 @@
+// tarvo-stamp's slot finding and address rules, on small PE32+ images made here.
+#include <string.h>
+
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "../../tools/stamp/stamp.h"
+
+namespace {
+
+const std::string kPlaceholder = "https://tarvo.invalid/" + std::string(158, ' ') + std::string(1, '\0');
+
+void Put(Image& image, size_t at, uint32_t value, int bytes) {
+  for (int i = 0; i < bytes; i++) image[at + i] = static_cast<unsigned char>(value >> (8 * i));
+}
+
+// MZ header, PE header, a PE32+ optional header and one section holding data.
+Image MakePe(const std::string& data, const char* section = ".data", uint32_t sectionSize = 0,
+             uint16_t magic = 0x20B, uint16_t characteristics = 0x0022, uint32_t checksum = 0) {
+  const size_t pe = 0x40, optional = pe + 24, table = optional + 240, raw = 0x200;
+  Image image(raw + data.size(), 0);
+  image[0] = 'M', image[1] = 'Z';
+  Put(image, 0x3C, pe, 4);
+  memcpy(&image[pe], "PE\0\0", 4);
+  Put(image, pe + 4, 0x8664, 2);
+  Put(image, pe + 6, 1, 2);
+  Put(image, pe + 20, 240, 2);
+  Put(image, pe + 22, characteristics, 2);
+  Put(image, optional, magic, 2);
+  Put(image, optional + 64, checksum, 4);
+  strncpy(reinterpret_cast<char*>(&image[table]), section, 8);
+  Put(image, table + 16, sectionSize ? sectionSize : static_cast<uint32_t>(data.size()), 4);
+  Put(image, table + 20, raw, 4);
+  memcpy(&image[raw], data.data(), data.size());
+  return image;
+}
+
+}  // namespace
+
+TEST(StampSlot, FindsExactlyOneSlotOrRefuses) {
+  const std::string before(40, 'x'), slot = kPlaceholder;
+  const std::string full = "https://" + std::string(172, 'f') + std::string(1, '\0');
+  struct Case { const char* name; Image image; std::string error; size_t offset; };
+  const Case cases[] = {
+    {"placeholder slot", MakePe(before + slot + "tail"), "", 0x200 + 40},
+    {"address filling all 180", MakePe(full), "", 0x200},
+    {"no slot", MakePe(before), "no address slot", 0},
+    {"two slots", MakePe(slot + slot), "more than one", 0},
+    {"cut by the section's end", MakePe(slot, ".data", 180), "no address slot", 0},
+    {"cut by the file's end", MakePe(slot.substr(0, 170), ".data", 181), "no address slot", 0},
+    {"in another section", MakePe(slot, ".rdata"), "no address slot", 0},
+    {"no NUL after 180", MakePe(slot.substr(0, 180) + "x"), "no address slot", 0},
+    {"blank inside the text", MakePe("https://a b" + slot.substr(11)), "no address slot", 0},
+    {"text after the padding", MakePe(slot.substr(0, 170) + "x" + slot.substr(171)), "no address slot", 0},
+    {"PE32, not PE32+", MakePe(slot, ".data", 0, 0x10B), "not a PE32+", 0},
+    {"a DLL", MakePe(slot, ".data", 0, 0x20B, 0x2022), "not a PE32+", 0},
+    {"not PE at all", Image(1000, 'M'), "not a PE32+", 0},
+    {"empty file", Image(), "not a PE32+", 0},
+  };
+  for (const Case& c : cases) {
+    size_t offset = 0;
+    std::string error = FindSlot(c.image, &offset);
+    EXPECT_EQ(error.substr(0, c.error.size()), c.error) << c.name << ": " << error;
+    if (c.error.empty()) {
+      EXPECT_EQ(offset, c.offset) << c.name;
+    }
+  }
+}
+
+TEST(StampSlot, AddressRules) {
+  struct Case { std::string address; bool accepted; };
+  const Case cases[] = {
+    {"https://example.org/desk?x=%20y", true},
+    {"https://" + std::string(172, 'a'), true},
+    {"https://" + std::string(173, 'a'), false},
+    {"http://example.org/", false},
+    {"HTTPS://example.org/", false},
+    {"https://example.org/a b", false},
+    {"https://example.org/\t", false},
+    {"https://example.org/\x7f", false},
+    {"https://example.org/\xc3\xa9", false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(CheckAddress(c.address).empty(), c.accepted) << c.address;
+}
+
+TEST(StampSlot, StampPadsAndKeepsTheChecksumRight) {
+  for (uint32_t checksum : {0u, 0x1234u}) {
+    Image image = MakePe("ab" + kPlaceholder, ".data", 0, 0x20B, 0x0022, checksum);
+    size_t offset = 0;
+    ASSERT_EQ(FindSlot(image, &offset), "");
+    StampSlot(image, offset, "https://example.org/desk");
+    EXPECT_EQ(SlotAddress(image, offset), "https://example.org/desk");
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(&image[offset + 24]), 157), std::string(156, ' ') + '\0');
+    uint32_t stored = image[0x40 + 24 + 64] | image[0x40 + 24 + 65] << 8 | image[0x40 + 24 + 66] << 16 |
+                      static_cast<uint32_t>(image[0x40 + 24 + 67]) << 24;
+    EXPECT_EQ(stored, checksum ? PeChecksum(image) : 0u) << checksum;
+    EXPECT_EQ(LauncherUsesAddress(SlotAddress(image, offset)), true);
+    StampSlot(image, offset, "https://tarvo.invalid/");
+    EXPECT_FALSE(LauncherUsesAddress(SlotAddress(image, offset)));
+  }
+}

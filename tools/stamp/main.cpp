@@ -1,0 +1,76 @@
+// tarvo-stamp: writes a copy of a built Tarvo.exe whose built-in address slot holds the
+// given address, or shows the address a launcher holds.
+//   tarvo-stamp IN.exe ADDRESS -o OUT.exe
+//   tarvo-stamp --show IN.exe
+#include <stdio.h>
+
+#include <string>
+
+#include "stamp.h"
+
+namespace {
+
+int Fail(const std::string& message) {
+  fprintf(stderr, "tarvo-stamp: %s\n", message.c_str());
+  return 1;
+}
+
+bool ReadImage(const std::string& path, Image* image) {
+  FILE* file = fopen(path.c_str(), "rb");
+  if (file == nullptr) return false;
+  unsigned char block[65536];
+  size_t count;
+  while ((count = fread(block, 1, sizeof block, file)) > 0) image->insert(image->end(), block, block + count);
+  bool whole = !ferror(file);
+  fclose(file);
+  return whole;
+}
+
+// Written beside the output and renamed into place, so a failure never leaves half a file.
+// Windows' rename does not replace an existing file, so the old output goes first there.
+std::string WriteImage(const std::string& path, const Image& image) {
+  std::string temporary = path + ".partial";
+  FILE* file = fopen(temporary.c_str(), "wb");
+  bool written = file != nullptr && fwrite(image.data(), 1, image.size(), file) == image.size();
+  written = file != nullptr && fclose(file) == 0 && written;
+  if (written && (rename(temporary.c_str(), path.c_str()) == 0 ||
+                  (remove(path.c_str()) == 0 && rename(temporary.c_str(), path.c_str()) == 0)))
+    return "";
+  remove(temporary.c_str());
+  return "cannot write " + path;
+}
+
+int Show(const std::string& input) {
+  Image image;
+  size_t slot = 0;
+  if (!ReadImage(input, &image)) return Fail("cannot read " + input);
+  std::string error = FindSlot(image, &slot);
+  if (!error.empty()) return Fail(input + ": " + error);
+  std::string address = SlotAddress(image, slot);
+  printf("%s\n%s\n", address.c_str(),
+         LauncherUsesAddress(address) ? "used: the launcher opens this address when started without one"
+                                      : "passed over: a placeholder (\".invalid\"); the launcher uses the saved address or asks");
+  return 0;
+}
+
+int Stamp(const std::string& input, const std::string& address, const std::string& output) {
+  std::string error = CheckAddress(address);
+  if (!error.empty()) return Fail(error);
+  Image image;
+  size_t slot = 0;
+  if (!ReadImage(input, &image)) return Fail("cannot read " + input);
+  error = FindSlot(image, &slot);
+  if (!error.empty()) return Fail(input + ": " + error);
+  StampSlot(image, slot, address);
+  error = WriteImage(output, image);
+  return error.empty() ? 0 : Fail(error);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string usage = "usage: tarvo-stamp IN.exe ADDRESS -o OUT.exe | tarvo-stamp --show IN.exe";
+  if (argc == 3 && std::string(argv[1]) == "--show") return Show(argv[2]);
+  if (argc == 5 && std::string(argv[3]) == "-o") return Stamp(argv[1], argv[2], argv[4]);
+  return Fail(usage);
+}

@@ -1,0 +1,25 @@
+// Finding and filling the built-in address slot of a built Tarvo.exe, without a compiler.
+// The slot is the one 181-byte field in the .data section that holds "https://" or
+// "http://", printable text, spaces up to 180 characters, and a NUL.
+#pragma once
+#include <stddef.h>
+#include <stdint.h>
+
+#include <string>
+#include <vector>
+
+using Image = std::vector<unsigned char>;
+
+constexpr size_t kSlotLength = 180;
+
+// Each returns an error message, or an empty string on success.
+std::string FindSlot(const Image& image, size_t* slotOffset);
+std::string CheckAddress(const std::string& address);
+
+// The slot's text without its padding, and whether the launcher would open it.
+std::string SlotAddress(const Image& image, size_t slotOffset);
+bool LauncherUsesAddress(const std::string& address);
+
+// Writes the address padded with spaces and keeps a non-zero header checksum right.
+void StampSlot(Image& image, size_t slotOffset, const std::string& address);
+uint32_t PeChecksum(const Image& image);
