@@ -1,34 +1,13 @@
 // The prompt window: what it creates, how its procedure answers, and the Open desk action.
-#include <stdlib.h>
-#include <string.h>
-
-#include <fstream>
-#include <sstream>
 #include <string>
 
-#include <gtest/gtest.h>
-
 #include "address/address.h"
-#include "fake_win32.h"
 #include "prompt/prompt.h"
+#include "temporary_folder.h"
 
-class Prompt : public testing::Test {
+class Prompt : public InTemporaryFolder {
  protected:
-  void SetUp() override {
-    ResetFakeWin32();
-    char pattern[] = "/tmp/tarvo-prompt-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    folder_ = pattern;
-    setenv("APPDATA", folder_.c_str(), 1);
-  }
-  void TearDown() override { system(("rm -rf " + folder_).c_str()); }
-  std::string Saved() const {
-    std::ifstream file(folder_ + "/Tarvo/url.txt", std::ios::binary);
-    std::stringstream bytes;
-    bytes << file.rdbuf();
-    return file ? bytes.str() : "(missing)";
-  }
-  std::string folder_;
+  static std::string Saved() { return Read("appdata/Tarvo/url.txt"); }
 };
 
 TEST_F(Prompt, CreatesTheClassWindowAndControlsExactly) {

@@ -1,54 +1,24 @@
 // The saved-address file: where it lives, what a start makes of its bytes, and saving
 // that never loses the address already remembered.
-#include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <fstream>
-#include <sstream>
 #include <string>
 
-#include <gtest/gtest.h>
-
 #include "address/address.h"
-#include "fake_win32.h"
 #include "startup/startup.h"
 #include "storage/storage.h"
+#include "temporary_folder.h"
 
-class SavedFile : public testing::Test {
+class SavedFile : public InTemporaryFolder {
  protected:
-  void SetUp() override {
-    ResetFakeWin32();
-    char pattern[] = "/tmp/tarvo-storage-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    folder_ = pattern;
-    ASSERT_EQ(getcwd(previous_, sizeof previous_), previous_);
-    ASSERT_EQ(chdir(folder_.c_str()), 0);
-    setenv("APPDATA", "appdata", 1);
-    mkdir("appdata", 0755);
-  }
-  void TearDown() override {
-    chdir(previous_);
-    system(("rm -rf " + folder_).c_str());
-  }
-  static void Write(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-  }
-  static std::string Read(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::stringstream bytes;
-    bytes << file.rdbuf();
-    return file ? bytes.str() : "(missing)";
-  }
   static std::string Entries(const std::string& path) {
     std::string names;
     for (const char* name : {"url.txt", "url.txt.4d2"})
       if (access((path + "/" + name).c_str(), F_OK) == 0) names += std::string(name) + " ";
     return names;
   }
-  std::string folder_;
-  char previous_[4096];
 };
 
 TEST_F(SavedFile, LocationNeverUsesACutPath) {
