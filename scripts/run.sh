@@ -6,5 +6,7 @@ scripts/ensure-packages.sh $(cat scripts/build-packages.txt)
 cmake --preset windows >/dev/null
 cmake --build --preset windows --target Tarvo
 export WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
-/usr/lib/wine/wine64 build/windows/Tarvo.exe "$@"
-echo "Tarvo.exe exited with status $?"
+status=0
+/usr/lib/wine/wine64 build/windows/Tarvo.exe "$@" || status=$?
+echo "Tarvo.exe exited with status $status"
+exit "$status"
