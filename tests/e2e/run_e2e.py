@@ -20,18 +20,16 @@ E2E = "C:\\tarvo-e2e"
 ADDRESS = "https://example.org/desk"
 LONG = "https://example.org/" + "a" * 600
 STAMPED = "https://example.org/stamped"
-
-
 SAVED = "appdata/Tarvo/url.txt"       # files are named relative to C:\\tarvo-e2e
 APPDATA = "APPDATA=" + E2E + "\\appdata"
 
 # Prompt actions, in client coordinates of the prompt window being driven; Wine puts a new
 # window at the desktop's top left, and ("drag", dx, dy) moves the topmost one away.
+BUTTON = (40, 100)
 PASTE = lambda text: [("click", 30, 60), ("paste", text)]
-OPEN_DESK = [("click", 40, 100)]
+OPEN_DESK = [("click",) + BUTTON]
 ALT_F4 = [("click", 300, 130), ("key", "alt+F4")]
 CLOSE_BOX = [("close_box",)]
-BUTTON = (40, 100)
 
 
 def edge(address):
