@@ -12,18 +12,22 @@ function(tarvo_write_address_slot out_file)
   if(NOT address MATCHES "^https://")
     message(FATAL_ERROR "TARVO_ADDRESS must begin with \"https://\": '${address}'")
   endif()
-  # Printable ASCII without the blank; anything else must be percent-encoded.
-  if(NOT address MATCHES "^[!-~]+$")
-    message(FATAL_ERROR "TARVO_ADDRESS holds a blank, a control character or a non-ASCII byte; percent-encode it.")
+  # Printable ASCII without the blank; anything else must be percent-encoded. A browser
+  # drops a double quote from its command line and would open another page.
+  if(NOT address MATCHES "^[!-~]+$" OR address MATCHES "\"")
+    message(FATAL_ERROR "TARVO_ADDRESS holds a blank, a double quote, a control character or a non-ASCII byte; percent-encode it (%20, %22).")
   endif()
   string(REPEAT " " 180 padding)
   string(SUBSTRING "${address}${padding}" 0 180 padded)
   string(REPLACE "\\" "\\\\" padded "${padded}")
-  string(REPLACE "\"" "\\\"" padded "${padded}")
-  file(CONFIGURE OUTPUT "${out_file}" CONTENT
+  # Written literally: "@" and "$" are ordinary URL characters, not variables. Only a
+  # changed text touches the file, so an unchanged address rebuilds nothing.
+  file(WRITE "${out_file}.new"
 "// Generated from TARVO_ADDRESS at configure time; do not edit.
 #include \"startup/startup.h\"
 
 char g_builtInSlot[kSlotLength + 1] = \"${padded}\";
 ")
+  file(COPY_FILE "${out_file}.new" "${out_file}" ONLY_IF_DIFFERENT)
+  file(REMOVE "${out_file}.new")
 endfunction()

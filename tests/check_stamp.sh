@@ -16,7 +16,7 @@ same() {  # same NAME A B
 }
 "$tool" "$placeholder" https://example.org/built-in -o "$work/a.exe" && same "stamped = configured" "$work/a.exe" "$built_in"
 "$tool" "$built_in" https://tarvo.invalid/ -o "$work/b.exe" && same "stamped back to the placeholder" "$work/b.exe" "$placeholder"
-for address in "https://$(printf 'a%.0s' $(seq 172))" 'https://a.example/q"x\y?z=%20'; do
+for address in "https://$(printf 'a%.0s' $(seq 172))" 'https://a.example/q@x@\y?z=%20${HOME}'; do
   cmake -S "$source_dir" --preset windows -B "$work/build" "-DTARVO_ADDRESS=$address" >/dev/null &&
     cmake --build "$work/build" --target Tarvo >/dev/null &&
     "$tool" "$placeholder" "$address" -o "$work/c.exe" && same "configured with ${address:0:30}..." "$work/c.exe" "$work/build/Tarvo.exe"
@@ -39,6 +39,7 @@ printf 'not an executable' > "$work/text.exe"
 refused "181 bytes" "at most 180" "$placeholder" "https://$(printf 'a%.0s' $(seq 173))" "$work/out.exe"
 refused "http" '"https://"' "$placeholder" http://example.org/ "$work/out.exe"
 refused "blank" "percent-encode" "$placeholder" "https://example.org/a b" "$work/out.exe"
+refused "double quote" "%22" "$placeholder" 'https://example.org/a"b' "$work/out.exe"
 refused "control character" "percent-encode" "$placeholder" $'https://example.org/\t' "$work/out.exe"
 refused "non-ASCII" "percent-encode" "$placeholder" $'https://example.org/\xc3\xa9' "$work/out.exe"
 refused "not PE" "not a PE32+" "$work/text.exe" https://example.org/ "$work/out.exe"

@@ -12,6 +12,7 @@ char g_address[kAddressSize];
 static const char kHttps[] = "https://";
 static const char kHttp[] = "http://";
 static const char kPlaceholder[] = ".invalid";
+static const char kHex[] = "0123456789ABCDEF";
 
 void CopyToAddress(const char* text, size_t maxLength) {
   size_t limit = maxLength < kAddressLength ? maxLength : kAddressLength;
@@ -48,6 +49,30 @@ bool IsPlaceholder(const char* text, size_t maxLength) {
 void AddHttps() {
   char scratch[kAddressSize];
   FormatText(scratch, sizeof scratch, "%s%s", kHttps, g_address);
+  CopyToAddress(scratch, sizeof scratch);
+}
+
+static bool IsDeleted(unsigned char c) { return c == '\t' || c == '\n' || c == '\r'; }
+static bool IsEscaped(unsigned char c) { return c <= ' ' || c == '"' || c == 0x7F; }
+
+// A blank or a quote would end the address's argument and start a browser switch.
+void EncodeAddress() {
+  char scratch[kAddressSize];
+  size_t out = 0;
+  for (const char* in = g_address; *in != '\0'; in++) {
+    unsigned char c = static_cast<unsigned char>(*in);
+    if (IsDeleted(c)) continue;
+    size_t needed = IsEscaped(c) ? 3 : 1;
+    if (out + needed > kAddressLength) break;
+    if (needed == 1) {
+      scratch[out++] = *in;
+      continue;
+    }
+    scratch[out++] = '%';
+    scratch[out++] = kHex[c >> 4];
+    scratch[out++] = kHex[c & 0xF];
+  }
+  scratch[out] = '\0';
   CopyToAddress(scratch, sizeof scratch);
 }
 

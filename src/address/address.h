@@ -20,6 +20,9 @@ bool HasScheme(const char* text);
 bool IsPlaceholder(const char* text, size_t maxLength);
 // For typed entries that lack a scheme; the result is cut to 511 characters.
 void AddHttps();
+// Makes the address one browser argument, as a URL parser would: deletes TAB, LF and CR,
+// writes other controls, the blank, '"' and DEL as %XX. Idempotent; an escape is never cut.
+void EncodeAddress();
 
 // Size-limited formatting that always terminates; false when the output was cut.
 bool FormatText(char* out, size_t outSize, const char* format, ...);

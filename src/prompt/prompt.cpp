@@ -12,6 +12,7 @@ static void OnOpenDesk(HWND window) {
   GetWindowTextA(g_editControl, g_address, kAddressSize);
   TrimAddress();
   if (!HasScheme(g_address)) AddHttps();
+  EncodeAddress();
   SaveAddress();
   LaunchAddress();
   DestroyWindow(window);

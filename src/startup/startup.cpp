@@ -24,9 +24,11 @@ static bool TakeBuiltInSlot() {
   return true;
 }
 
-// The saved file is only as good as what a user or an editor left in it.
+// The saved file is only as good as what a user or an editor left in it; the text tested
+// is the text opened, so it is encoded first.
 static bool TakeSavedAddress() {
   LoadSavedAddress();
+  EncodeAddress();
   if (!HasScheme(g_address) || IsPlaceholder(g_address, kAddressSize)) ClearAddress();
   return g_address[0] != '\0';
 }

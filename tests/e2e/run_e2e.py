@@ -4,12 +4,17 @@
 Fake browsers (fake_browser.exe copied as msedge.exe, chrome.exe and handler.exe) log
 their exact command lines; the handler is registered for https and http, and a guard
 xdg-open on the host's PATH records any attempt to reach a real browser. Wine draws a
-virtual desktop on an Xvfb display, where xdotool drives the prompt window."""
+virtual desktop on an Xvfb display, where xdotool drives the prompt window. Rows marked
+real start Debian's chromium through the msedge.exe stand-in, on a page that a server of
+ours serves on 127.0.0.1 only."""
 import argparse
+import http.server
 import os
 import shutil
+import signal
 import subprocess
 import sys
+import threading
 import time
 
 WAIT = 30                 # seconds any one thing may take before the scenario fails
@@ -22,6 +27,39 @@ LONG = "https://example.org/" + "a" * 600
 STAMPED = "https://example.org/stamped"
 SAVED = "appdata/Tarvo/url.txt"       # files are named relative to C:\\tarvo-e2e
 APPDATA = "APPDATA=" + E2E + "\\appdata"
+
+
+
+class PageServer:
+    """Serves one titled page for every path on 127.0.0.1 and records each request's path
+    and user agent."""
+    TITLE = "Tarvo test page"
+
+    def __init__(self):
+        self.requests = []
+        requests, title = self.requests, self.TITLE.encode()
+
+        class Handler(http.server.BaseHTTPRequestHandler):
+            def do_GET(self):
+                requests.append((self.path, self.headers.get("User-Agent", "")))
+                body = b"<!doctype html><title>%s</title><p>%s</p>" % (title, title)
+                self.send_response(200)
+                self.send_header("Content-Type", "text/html")
+                self.send_header("Content-Length", str(len(body)))
+                self.end_headers()
+                self.wfile.write(body)
+
+            def log_message(self, *args):
+                pass
+
+        self.http = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        self.url = "http://127.0.0.1:%d" % self.http.server_port
+
+    def start(self):
+        threading.Thread(target=self.http.serve_forever, daemon=True).start()
+
+
+PAGE = PageServer()
 
 # Prompt actions, in client coordinates of the prompt window being driven; Wine puts a new
 # window at the desktop's top left, and ("drag", dx, dy) moves the topmost one away.
@@ -37,25 +75,26 @@ def edge(address):
 
 
 def row(name, start, calls, browsers=("msedge",), build="main", env=(), files=None, after=None,
-        prompt=None, instances=1, fault=None):
+        prompt=None, instances=1, fault=None, real=None):
     """start: ("wine", [argv...]) lets wine quote and rebuild the arguments; ("spawn", tail)
     hands Tarvo.exe an exact tail and environment (env) through spawn.exe. files are put in
     place first; after maps each file to its expected bytes (or a set of them), None for
     absent. prompt lists the actions on the prompt windows, which must then appear; without
-    it none may. fault is ("hold", file) or ("read-only", folder), in force during the run."""
+    it none may. fault is ("hold", file) or ("read-only", folder), in force during the run.
+    real is the path that Chromium, started by msedge.exe, must ask the page server for."""
     files = files or {}
     return dict(name=name, start=start, calls=sorted(calls), browsers=set(browsers), build=build,
                 env=env, files=files, after=after if after is not None else files, prompt=prompt,
-                instances=instances, fault=fault)
+                instances=instances, fault=fault, real=real)
 
 
 def saved(name, bytes_, calls, prompt=None):
     return row(name, ("spawn", ""), calls, env=[APPDATA], files={SAVED: bytes_}, prompt=prompt)
 
 
-def first_run(name, actions, calls, saved_bytes, env=(APPDATA,), files=None):
+def first_run(name, actions, calls, saved_bytes, env=(APPDATA,), files=None, real=None):
     return row(name, ("spawn", ""), calls, env=list(env), files=files, after={SAVED: saved_bytes},
-               prompt=actions)
+               prompt=actions, real=real)
 
 
 def faulty_save(name, fault, files, after):
@@ -73,6 +112,7 @@ SCENARIOS = [
     row("no browser: default handler", ("wine", [ADDRESS]), [("handler", '"%s"' % ADDRESS)], browsers=()),
     row("http stays http", ("wine", ["http://example.org/desk"]), edge("http://example.org/desk")),
     row("two arguments arrive unquoted", ("wine", [ADDRESS, "second"]), edge(ADDRESS + " second")),
+    row("tail with a second argument is not encoded", ("spawn", ADDRESS + ' --a="b c"'), edge(ADDRESS + ' --a="b c"')),
     row("tail over 511 bytes is cut", ("spawn", LONG), edge(LONG[:511])),
     row("trailing blanks trimmed, TAB kept", ("spawn", ADDRESS + "\t \r\n"), edge(ADDRESS + "\t")),
     row("leading quote is no address", ("spawn", '"%s"' % ADDRESS), [], env=[APPDATA], prompt=ALT_F4),
@@ -82,6 +122,8 @@ SCENARIOS = [
           edge("https://example.org/saved")),
     row("no APPDATA: tarvo.url in the working folder", ("spawn", ""), edge("https://example.org/cwd"),
         env=["-APPDATA"], files={"tarvo.url": b"https://example.org/cwd"}),
+    saved("saved blank is opened encoded, file unchanged", b"https://example.org/a b --x",
+          edge("https://example.org/a%20b%20--x")),
     saved("saved with byte-order mark", b"\xef\xbb\xbfhttps://example.org/saved", [], prompt=ALT_F4),
     saved("saved placeholder", b"https://example.org/.invalid", [], prompt=ALT_F4),
     saved("saved without scheme", b"example.org/saved", [], prompt=ALT_F4),
@@ -90,6 +132,8 @@ SCENARIOS = [
         after={SAVED: None}),
     first_run("first run: paste, Open desk", [("screenshot", "prompt.png")] + PASTE(" example.org/desk \n")
               + OPEN_DESK, edge(ADDRESS), b"https://example.org/desk"),
+    first_run("typed blank and quote are saved and opened encoded", PASTE('example.org/desk --x="y"') + OPEN_DESK,
+              edge("https://example.org/desk%20--x=%22y%22"), b"https://example.org/desk%20--x=%22y%22"),
     first_run("close box saves and opens nothing", PASTE("example.org/desk") + CLOSE_BOX, [], None),
     first_run("Enter does nothing", PASTE("example.org/desk") + [("key", "Return"), ("stays",)]
               + ALT_F4, [], None),
@@ -101,6 +145,11 @@ SCENARIOS = [
     row("stamped launcher, no argument", ("wine", []), edge(STAMPED), build="stamped"),
     saved("stamped launcher ignores a valid saved file", b"https://example.org/saved", edge(STAMPED))
     | {"build": "stamped"},
+    row("real browser: the page opens in Chromium", ("wine", [PAGE.url + "/page"]), edge(PAGE.url + "/page"),
+        real="/page"),
+    first_run("real browser: a typed switch stays inside the address",
+              PASTE(PAGE.url + "/desk --user-agent=INJECTED") + OPEN_DESK, edge(PAGE.url + "/desk%20--user-agent=INJECTED"),
+              (PAGE.url + "/desk%20--user-agent=INJECTED").encode(), real="/desk%20--user-agent=INJECTED"),
     faulty_save("fault: Tarvo folder is a file", None, {"appdata/Tarvo": b"a file"}, {"appdata/Tarvo": b"a file"}),
     faulty_save("fault: url.txt is a folder", None, {SAVED + "/keep": b"x"}, {SAVED + "/keep": b"x"}),
     faulty_save("fault: url.txt held open without sharing", ("hold", SAVED), OLD, OLD),
@@ -218,6 +267,14 @@ class Wine:
                         WINEDLLOVERRIDES="mscoree,mshtml=", WINEPATH=E2E + "\\bin", DISPLAY=display,
                         PATH=guard + os.pathsep + os.environ.get("PATH", ""))
         self.guard_log = os.path.join(work, "host-browser-reached")
+        self.profile = os.path.join(work, "chromium-profile")
+        self.chromium = os.path.join(work, "chromium.sh")
+        # A throwaway profile; Chromium refuses to run as root without --no-sandbox.
+        sandbox = " --no-sandbox" if os.geteuid() == 0 else ""
+        with open(self.chromium, "w") as f:
+            f.write('#!/bin/sh\nexec chromium --user-data-dir="%s"%s --no-first-run --no-default-browser-check '
+                    '--disable-gpu --password-store=basic "$@"\n' % (self.profile, sandbox))
+        os.chmod(self.chromium, 0o755)
         os.makedirs(guard, exist_ok=True)
         for name in ("xdg-open", "x-www-browser", "sensible-browser"):
             script = os.path.join(guard, name)
@@ -258,8 +315,9 @@ class Wine:
         for name in names:
             shutil.copy(self.builds["fake_browser"], os.path.join(bin_dir, name + ".exe"))
 
-    def start(self, exe, how, what, environment=()):
-        """Starts Tarvo.exe in C:\\tarvo-e2e; its exit status is that of the process returned."""
+    def start(self, exe, how, what, environment=(), real=False):
+        """Starts Tarvo.exe in C:\\tarvo-e2e; its exit status is that of the process returned.
+        With real, the msedge.exe stand-in hands its parameters on to Chromium."""
         if how == "wine":
             command = [exe] + list(what)
         else:
@@ -267,7 +325,8 @@ class Wine:
             with open(os.path.join(self.root, "spawn.spec"), "wb") as f:
                 f.write(b"".join(r.encode("latin-1") + b"\0" for r in records))
             command = [os.path.join(self.root, "spawn.exe"), E2E + "\\spawn.spec"]
-        return subprocess.Popen([WINE] + command, env=self.env, cwd=self.root,
+        env = dict(self.env, TARVO_REAL_BROWSER=self.chromium) if real else self.env
+        return subprocess.Popen([WINE] + command, env=env, cwd=self.root,
                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def inject(self, fault):
@@ -343,6 +402,7 @@ def main():
     parser.add_argument("--address-build", required=True)
     parser.add_argument("--stamp-tool", required=True)
     parser.add_argument("--work", required=True)
+    parser.add_argument("--only", default="", help="run only the rows whose name holds this text")
     options = parser.parse_args()
     build, address_build = os.path.abspath(options.build), os.path.abspath(options.address_build)
     builds = {
@@ -357,16 +417,33 @@ def main():
     builds["stamped"] = os.path.join(work, "Tarvo-stamped.exe")
     subprocess.run([options.stamp_tool, builds["main"], STAMPED, "-o", builds["stamped"]], check=True)
     screen = Screen(work)
+    PAGE.start()
     try:
         wine = Wine(work, builds, screen.display)
         started = time.monotonic()
         wine.make_prefix()
         print("prefix ready in %.1f s" % (time.monotonic() - started), flush=True)
-        failed = sum(not run_scenario(wine, screen, builds, scenario) for scenario in SCENARIOS)
+        scenarios = [s for s in SCENARIOS if options.only in s["name"]]
+        failed = sum(not run_scenario(wine, screen, builds, scenario) for scenario in scenarios)
     finally:
         screen.close()
-    print("%d passed, %d failed" % (len(SCENARIOS) - failed, failed))
+    print("%d passed, %d failed" % (len(scenarios) - failed, failed))
     return 1 if failed else 0
+
+
+def check_real_browser(screen, wine, path, failures):
+    """Chromium's window shows the served page, asked for by exactly the expected path and
+    never with an injected user agent; then the browser is closed by its window's process."""
+    window = poll(lambda: screen.x("xdotool", "search", "--name", PageServer.TITLE))
+    check("Chromium window with the page's title", bool(window), True, failures)
+    check("page served", poll(lambda: any(p == path for p, _ in PAGE.requests)), True, failures)
+    check("injected user agent", [a for _, a in PAGE.requests if "INJECTED" in a], [], failures)
+    for pid in {screen.x("xdotool", "getwindowpid", w) for w in (window or "").split()} - {None}:
+        os.kill(int(pid), signal.SIGTERM)
+    if poll(lambda: not screen.x("xdotool", "search", "--name", PageServer.TITLE), 10) is not True:
+        subprocess.run(["pkill", "-KILL", "-f", wine.profile])
+    del PAGE.requests[:]
+    shutil.rmtree(wine.profile, ignore_errors=True)
 
 
 def run_scenario(wine, screen, builds, scenario):
@@ -377,7 +454,7 @@ def run_scenario(wine, screen, builds, scenario):
     how, what = scenario["start"]
     processes = []
     for _ in range(scenario["instances"]):
-        processes.append(wine.start(builds[scenario["build"]], how, what, scenario["env"]))
+        processes.append(wine.start(builds[scenario["build"]], how, what, scenario["env"], scenario["real"]))
         if scenario["prompt"] is not None:
             windows = poll(lambda: len(screen.prompt_windows()) == len(processes) and screen.prompt_windows())
             if not windows:
@@ -399,6 +476,8 @@ def run_scenario(wine, screen, builds, scenario):
     check("browser calls", sorted(wine.calls()), scenario["calls"], failures)
     for name, expected in scenario["after"].items():
         check(name, wine.file(name), expected, failures)
+    if scenario["real"]:
+        check_real_browser(screen, wine, scenario["real"], failures)
     check("host browser reached", os.path.exists(wine.guard_log), False, failures)
     check("temporary files left", wine.temporary_files(), [], failures)
     print("%s: %s" % ("PASS" if not failures else "FAIL", scenario["name"]), flush=True)

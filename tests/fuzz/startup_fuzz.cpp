@@ -1,6 +1,7 @@
 // The start-up decision on an arbitrary command-line tail, slot and saved file: nothing is
 // read or written outside a buffer (the sanitizers watch), and an address taken from the
-// slot or the saved file always has a scheme and never the placeholder marker.
+// slot or the saved file always has a scheme and never the placeholder marker; one from the
+// saved file never holds a blank or a quote that could split it into browser arguments.
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -53,5 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!scheme || launched.size() > static_cast<size_t>(kAddressLength)) abort();
   const bool fromTail = hasTail && HasScheme(tail.data());
   if (!fromTail && launched.find(".invalid") != std::string::npos) abort();
+  const bool fromSlot = !fromTail && HasScheme(g_builtInSlot) && !IsPlaceholder(g_builtInSlot, kSlotLength);
+  if (!fromTail && !fromSlot && launched.find_first_of(" \"\t") != std::string::npos) abort();
   return 0;
 }

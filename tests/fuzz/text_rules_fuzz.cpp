@@ -34,5 +34,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Require(strlen(g_address) <= static_cast<size_t>(kAddressLength));
   Require(HasScheme(g_address));
   Require(g_address == ("https://" + trimmed).substr(0, kAddressLength));
+
+  EncodeAddress();
+  const std::string encoded = g_address;
+  for (unsigned char c : encoded) Require(c > ' ' && c != '"' && c != 0x7F);
+  Require(HasScheme(g_address));
+  EncodeAddress();
+  Require(encoded == g_address);
   return 0;
 }

@@ -72,6 +72,28 @@ TEST(AddressRules, AddHttpsKeepsAtMost511Characters) {
   }
 }
 
+TEST(AddressRules, EncodeLeavesOneArgumentWithinTheBuffer) {
+  struct Case { const char* name; std::string text; std::string expected; };
+  const std::string nearlyFull(509, 'n');
+  const Case cases[] = {
+    {"blank and switch", "https://a.example/x --user-agent=I", "https://a.example/x%20--user-agent=I"},
+    {"quote", "https://a.example/\"q", "https://a.example/%22q"},
+    {"TAB, LF and CR deleted", "https://a.\texample/\r\n.inv\talid", "https://a.example/.invalid"},
+    {"controls and DEL", std::string("https://a/\x01\x1f\x7f", 13), "https://a/%01%1F%7F"},
+    {"percent and high bytes kept", "https://a/%20\xc3\xa9~", "https://a/%20\xc3\xa9~"},
+    {"already encoded is unchanged", "https://a/%22%20", "https://a/%22%20"},
+    {"escape that would not fit is dropped whole", nearlyFull + " x", nearlyFull},
+    {"byte after a fitting escape is cut", nearlyFull.substr(1) + " xy", nearlyFull.substr(1) + "%20"},
+  };
+  for (const Case& c : cases) {
+    CopyToAddress(c.text.c_str(), c.text.size());
+    EncodeAddress();
+    EXPECT_EQ(std::string(g_address), c.expected) << c.name;
+    EncodeAddress();
+    EXPECT_EQ(std::string(g_address), c.expected) << c.name << ": twice";
+  }
+}
+
 TEST(AddressRules, FormatTextCutsAndReportsIt) {
   char out[8];
   EXPECT_TRUE(FormatText(out, sizeof out, "%s", "1234567"));

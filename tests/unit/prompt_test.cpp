@@ -101,6 +101,7 @@ TEST_F(Prompt, OpenDeskCompletesSavesLaunchesThenCloses) {
     {"blanks only", "   ", "https://"},
     {"upper-case scheme", "HTTPS://example.org/", "https://HTTPS://example.org/"},
     {"placeholder is saved too", "desk.invalid/x", "https://desk.invalid/x"},
+    {"saved and opened encoded", "example.org/desk --user-agent=\"I\"", "https://example.org/desk%20--user-agent=%22I%22"},
     {"511 without scheme", std::string(511, 'x'), "https://" + std::string(503, 'x')},
     {"past the buffer", std::string(2000, 'y'), "https://" + std::string(503, 'y')},
   };

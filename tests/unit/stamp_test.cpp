@@ -77,6 +77,7 @@ TEST(StampSlot, AddressRules) {
     {"http://example.org/", false},
     {"HTTPS://example.org/", false},
     {"https://example.org/a b", false},
+    {"https://example.org/a\"b", false},
     {"https://example.org/\t", false},
     {"https://example.org/\x7f", false},
     {"https://example.org/\xc3\xa9", false},

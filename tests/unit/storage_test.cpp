@@ -70,6 +70,8 @@ TEST_F(SavedFile, StartOpensOnlyAValidFirstLine) {
     {"placeholder in path", "https://a.example/.invalid/x", "(prompt)"},
     {"placeholder in query", "https://a.example/?q=.invalid", "(prompt)"},
     {"no scheme", "a.example/desk", "(prompt)"},
+    {"TAB deleted before the placeholder test", "https://a.example/.inv\talid", "(prompt)"},
+    {"blank and quote opened encoded", "https://a.example/x --a=\"b\"", "https://a.example/x%20--a=%22b%22"},
     {"empty file", "", "(prompt)"},
   };
   memset(g_builtInSlot, ' ', kSlotLength);
