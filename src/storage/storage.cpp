@@ -9,26 +9,44 @@
 #include "../address/address.h"
 
 static const char kFallbackFile[] = "tarvo.url";
+static const char kFolderName[] = "\\Tarvo";
+constexpr size_t kFolderPathLimit = kPathSize - 12;  // CreateDirectoryA keeps room for an 8.3 name
 constexpr int kReplaceAttempts = 8;   // with kReplaceWaitMs, about 200 ms in all
 constexpr DWORD kReplaceWaitMs = 25;
 
-// A path that would be cut names another file, so a cut path falls back like a missing
-// variable; load and save share this rule and therefore always agree.
+// Usable when a save can create the folder there; the file and the temporary file, at most
+// nine characters beside the folder, then fit too. '?' is what the narrow environment shows
+// for a character outside the code page, and no path can hold it.
+static bool IsUsableAppData(const char* value) {
+  size_t length = strlen(value);
+  return length != 0 && length + sizeof kFolderName - 1 < kFolderPathLimit && strchr(value, '?') == nullptr;
+}
+
+// Load and save share this rule, so they always agree on one place a save can create.
 static void SavedAddressPath(char* path, size_t pathSize) {
   char appData[kPathSize];
   DWORD length = GetEnvironmentVariableA("APPDATA", appData, sizeof appData);
-  if (length == 0 || length >= sizeof appData ||
-      !FormatText(path, pathSize, "%s\\Tarvo\\url.txt", appData))
+  if (length == 0 || length >= sizeof appData || !IsUsableAppData(appData) ||
+      !FormatText(path, pathSize, "%s%s\\url.txt", appData, kFolderName))
     FormatText(path, pathSize, "%s", kFallbackFile);
 }
 
-// The folder follows the C runtime's copy of the environment and has no fallback: an
-// unset variable gives ".\Tarvo", an empty one "\Tarvo". A cut path creates nothing.
+// The folder follows the C runtime's copy of the environment: an unset variable gives
+// ".\Tarvo", an empty one "\Tarvo"; an unusable one creates nothing.
 static void CreateSavedAddressFolder() {
   const char* appData = getenv("APPDATA");
   char folder[kPathSize];
-  if (FormatText(folder, sizeof folder, "%s\\Tarvo", appData ? appData : "."))
-    CreateDirectoryA(folder, nullptr);
+  if (appData == nullptr) appData = ".";
+  if (*appData != '\0' && !IsUsableAppData(appData)) return;
+  if (FormatText(folder, sizeof folder, "%s%s", appData, kFolderName)) CreateDirectoryA(folder, nullptr);
+}
+
+// One name per process beside the file, so two launchers saving at once never share one.
+static bool TemporaryPath(const char* path, char* temporary, size_t temporarySize) {
+  const char* name = strrchr(path, '\\');
+  int folderLength = name == nullptr ? 0 : static_cast<int>(name - path + 1);
+  return FormatText(temporary, temporarySize, "%.*s~%lx", folderLength, path,
+                    static_cast<unsigned long>(GetCurrentProcessId()));
 }
 
 void LoadSavedAddress() {
@@ -62,10 +80,7 @@ void SaveAddress() {
   char path[kPathSize], temporary[kPathSize];
   SavedAddressPath(path, sizeof path);
   CreateSavedAddressFolder();
-  // One temporary name per process, so two launchers saving at once never share a file.
-  if (!FormatText(temporary, sizeof temporary, "%s.%lx", path,
-                  static_cast<unsigned long>(GetCurrentProcessId())))
-    return;
+  if (!TemporaryPath(path, temporary, sizeof temporary)) return;
   HANDLE file = CreateFileA(temporary, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return;

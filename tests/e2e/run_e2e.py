@@ -75,17 +75,18 @@ def edge(address):
 
 
 def row(name, start, calls, browsers=("msedge",), build="main", env=(), files=None, after=None,
-        prompt=None, instances=1, fault=None, real=None):
+        prompt=None, instances=1, fault=None, real=None, again=False):
     """start: ("wine", [argv...]) lets wine quote and rebuild the arguments; ("spawn", tail)
     hands Tarvo.exe an exact tail and environment (env) through spawn.exe. files are put in
     place first; after maps each file to its expected bytes (or a set of them), None for
     absent. prompt lists the actions on the prompt windows, which must then appear; without
-    it none may. fault is ("hold", file) or ("read-only", folder), in force during the run.
-    real is the path that Chromium, started by msedge.exe, must ask the page server for."""
+    it none may. fault is ("hold", file[, "delete"]) or ("read-only", folder), in force during the run.
+    real is the path that Chromium, started by msedge.exe, must ask the page server for.
+    again starts the launcher a second time, in the same way, once the first run is over."""
     files = files or {}
     return dict(name=name, start=start, calls=sorted(calls), browsers=set(browsers), build=build,
                 env=env, files=files, after=after if after is not None else files, prompt=prompt,
-                instances=instances, fault=fault, real=real)
+                instances=instances, fault=fault, real=real, again=again)
 
 
 def saved(name, bytes_, calls, prompt=None):
@@ -95,6 +96,19 @@ def saved(name, bytes_, calls, prompt=None):
 def first_run(name, actions, calls, saved_bytes, env=(APPDATA,), files=None, real=None):
     return row(name, ("spawn", ""), calls, env=list(env), files=files, after={SAVED: saved_bytes},
                prompt=actions, real=real)
+
+
+def remembered(name, appdata, saved_file):
+    """A first run's Open desk, then a second start that opens the typed address at once."""
+    folder = appdata[len(E2E) + 1:]
+    files = {} if "?" in folder else {folder + "/desktop.ini": b""}  # the profile folder exists
+    return row(name, ("spawn", ""), edge(ADDRESS) * 2, env=["APPDATA=" + appdata], files=files,
+               after={saved_file: ADDRESS.encode()}, prompt=PASTE("example.org/desk") + OPEN_DESK, again=True)
+
+
+# APPDATA values of a given length, in a folder named by the runner's root.
+def long_appdata(length):
+    return E2E + "\\" + "p" * (length - len(E2E) - 1)
 
 
 def faulty_save(name, fault, files, after):
@@ -145,6 +159,11 @@ SCENARIOS = [
     row("stamped launcher, no argument", ("wine", []), edge(STAMPED), build="stamped"),
     saved("stamped launcher ignores a valid saved file", b"https://example.org/saved", edge(STAMPED))
     | {"build": "stamped"},
+    remembered("APPDATA of 241 characters: remembered there", long_appdata(241),
+               "p" * (241 - len(E2E) - 1) + "/Tarvo/url.txt"),
+    remembered("APPDATA of 242 characters: remembered in tarvo.url", long_appdata(242), "tarvo.url"),
+    remembered("APPDATA of 245 characters: remembered in tarvo.url", long_appdata(245), "tarvo.url"),
+    remembered("APPDATA with '?': remembered in tarvo.url", E2E + "\\app?data", "tarvo.url"),
     row("real browser: the page opens in Chromium", ("wine", [PAGE.url + "/page"]), edge(PAGE.url + "/page"),
         real="/page"),
     first_run("real browser: a typed switch stays inside the address",
@@ -331,14 +350,14 @@ class Wine:
 
     def inject(self, fault):
         """Puts the fault in force; returns what ends it."""
-        kind, name = fault
+        kind, name, *share = fault
         path = os.path.join(self.root, name)
         if kind == "read-only":
             # Root ignores permission bits, and so Wine's read-only attribute; the kernel's
             # immutable flag holds even for root.
             subprocess.run(["chattr", "+i", path], check=True)
             return lambda: subprocess.run(["chattr", "-i", path], check=True)
-        holder = subprocess.Popen([WINE, os.path.join(self.root, "hold_file.exe"), E2E + "\\" + name.replace("/", "\\")],
+        holder = subprocess.Popen([WINE, os.path.join(self.root, "hold_file.exe"), E2E + "\\" + name.replace("/", "\\")] + share,
                                   env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         if not poll(lambda: os.path.exists(path + ".held")):
             raise RuntimeError("hold_file.exe never held " + name)
@@ -371,7 +390,7 @@ class Wine:
         for name in ("calls.log", "tarvo.url", "spawn.spec"):
             if os.path.exists(os.path.join(self.root, name)):
                 os.remove(os.path.join(self.root, name))
-        for name in ("appdata", "Tarvo"):
+        for name in ["appdata", "Tarvo"] + [n for n in os.listdir(self.root) if n.startswith("pp")]:
             shutil.rmtree(os.path.join(self.root, name), ignore_errors=True)
         if os.path.exists(self.guard_log):
             os.remove(self.guard_log)
@@ -383,8 +402,10 @@ class Wine:
                 f.write(content)
 
     def temporary_files(self):
-        folder = os.path.join(self.root, "appdata", "Tarvo")
-        return [n for n in os.listdir(folder) if n.startswith("url.txt.")] if os.path.isdir(folder) else []
+        left = []
+        for folder, _, names in os.walk(self.root):
+            left += [os.path.join(folder, n) for n in names if n.startswith("~") or n.endswith(".partial")]
+        return left
 
     def file(self, name):
         path = os.path.join(self.root, name)
@@ -411,6 +432,7 @@ def main():
         "fake_browser": os.path.join(build, "tests", "e2e", "fake_browser.exe"),
         "spawn": os.path.join(build, "tests", "e2e", "spawn.exe"),
         "hold_file": os.path.join(build, "tests", "e2e", "hold_file.exe"),
+        "stamp_exe": os.path.join(build, "tools", "stamp", "tarvo-stamp.exe"),
     }
     work = os.path.abspath(options.work)
     os.makedirs(work, exist_ok=True)
@@ -423,11 +445,13 @@ def main():
         started = time.monotonic()
         wine.make_prefix()
         print("prefix ready in %.1f s" % (time.monotonic() - started), flush=True)
-        scenarios = [s for s in SCENARIOS if options.only in s["name"]]
-        failed = sum(not run_scenario(wine, screen, builds, scenario) for scenario in scenarios)
+        checks = [lambda s=s: run_scenario(wine, screen, builds, s) for s in SCENARIOS if options.only in s["name"]]
+        if options.only in "tarvo-stamp.exe":
+            checks.append(lambda: stamp_replaces_a_held_output(wine, builds))
+        failed = sum(not passed() for passed in checks)
     finally:
         screen.close()
-    print("%d passed, %d failed" % (len(scenarios) - failed, failed))
+    print("%d passed, %d failed" % (len(checks) - failed, failed))
     return 1 if failed else 0
 
 
@@ -444,6 +468,38 @@ def check_real_browser(screen, wine, path, failures):
         subprocess.run(["pkill", "-KILL", "-f", wine.profile])
     del PAGE.requests[:]
     shutil.rmtree(wine.profile, ignore_errors=True)
+
+
+def stamp_replaces_a_held_output(wine, builds):
+    """tarvo-stamp.exe onto an output that a scanner holds open: it refuses with a message
+    and leaves the old output whole, and succeeds once the file is free."""
+    failures = []
+    shutil.copy(builds["main"], os.path.join(wine.root, "Tarvo.exe"))
+    stamp = [builds["stamp_exe"], E2E + "\\Tarvo.exe"]
+    out = os.path.join(wine.root, "Tarvo-out.exe")
+
+    def run(address):
+        result = subprocess.run([WINE] + stamp + [address, "-o", E2E + "\\Tarvo-out.exe"], env=wine.env,
+                                cwd=wine.root, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=WAIT)
+        return result.returncode, result.stderr.decode(errors="replace")
+
+    check("first stamp", run("https://example.org/old")[0], 0, failures)
+    old = open(out, "rb").read()
+    for share in ([], ["delete"]):
+        release = wine.inject(("hold", "Tarvo-out.exe", *share))
+        status, message = run("https://example.org/new")
+        release()
+        check("stamp onto an output held %s refused" % share, status != 0 and "cannot write" in message, True, failures)
+        check("old output kept (held %s)" % share, os.path.exists(out) and open(out, "rb").read() == old, True, failures)
+    check("stamp once the output is free", run("https://example.org/new")[0], 0, failures)
+    check("new output written", b"https://example.org/new " in open(out, "rb").read(), True, failures)
+    check("temporary files left", wine.temporary_files(), [], failures)
+    for name in ("Tarvo.exe", "Tarvo-out.exe"):
+        os.remove(os.path.join(wine.root, name))
+    print("%s: tarvo-stamp.exe and a held output" % ("PASS" if not failures else "FAIL"), flush=True)
+    for failure in failures:
+        print("    " + failure)
+    return not failures
 
 
 def run_scenario(wine, screen, builds, scenario):
@@ -469,6 +525,13 @@ def run_scenario(wine, screen, builds, scenario):
             failures.append("still running after %d s (a prompt nobody expected?)" % WAIT)
             wine.kill_all()
     check("prompt gone", poll(lambda: not screen.prompt_windows(), 10), True, failures)
+    if scenario["again"] and not failures:
+        second = wine.start(builds[scenario["build"]], how, what, scenario["env"])
+        try:
+            check("second start's exit status", second.wait(timeout=WAIT), 0, failures)
+        except subprocess.TimeoutExpired:
+            failures.append("the second start is still running (did it ask again?)")
+            wine.kill_all()
     if end_fault:
         end_fault()
     wine.wait_idle()

@@ -41,6 +41,7 @@ HINSTANCE ShellExecuteA(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR parameters,
 }
 
 static DWORD g_lastError;
+constexpr size_t kMaxPath = 260;
 constexpr int kHandleBase = 0x100;  // keeps fake handles clear of null and INVALID_HANDLE_VALUE
 
 static std::string HostPath(const char* path) {
@@ -60,9 +61,19 @@ DWORD GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size) {
   return static_cast<DWORD>(length);
 }
 
+// The narrow path functions refuse what real Windows refuses: a path of MAX_PATH or more
+// (CreateDirectoryA keeps 12 more for an 8.3 name), and '?', which no file name can hold.
+static bool Refused(const char* path, size_t limit) {
+  if (strlen(path) < limit && strchr(path, '?') == nullptr) return false;
+  g_fake.refusedPaths.push_back(path);
+  g_lastError = strchr(path, '?') ? ERROR_INVALID_NAME : ERROR_FILENAME_EXCED_RANGE;
+  return true;
+}
+
 // A path from the drive's root is never the test's to create.
 BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES) {
   g_fake.folders.push_back(path);
+  if (Refused(path, kMaxPath - 12)) return FALSE;
   if (g_fake.failFolder || path[0] == '\\') return Fail(ERROR_ACCESS_DENIED);
   return mkdir(HostPath(path).c_str(), 0755) == 0 ? TRUE : Fail(ERROR_ACCESS_DENIED);
 }
@@ -70,6 +81,7 @@ BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES) {
 HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWORD disposition, DWORD, HANDLE) {
   bool writing = (access & GENERIC_WRITE) != 0;
   (writing ? g_fake.openedToWrite : g_fake.openedToRead).push_back(path);
+  if (Refused(path, kMaxPath)) return INVALID_HANDLE_VALUE;
   if (writing && g_fake.failOpenToWrite) return Fail(ERROR_ACCESS_DENIED), INVALID_HANDLE_VALUE;
   int flags = writing ? O_WRONLY | (disposition == CREATE_ALWAYS ? O_CREAT | O_TRUNC : 0) : O_RDONLY;
   int fd = open(HostPath(path).c_str(), flags, 0644);
@@ -104,12 +116,16 @@ BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD) {
   size_t attempt = g_fake.moveTargets.size();
   g_fake.moveTargets.push_back(to);
   g_fake.effects.push_back("Save");
+  if (Refused(from, kMaxPath) || Refused(to, kMaxPath)) return FALSE;
   if (attempt < g_fake.moveErrors.size() && g_fake.moveErrors[attempt] != 0)
     return Fail(g_fake.moveErrors[attempt]);
   return rename(HostPath(from).c_str(), HostPath(to).c_str()) == 0 ? TRUE : Fail(ERROR_ACCESS_DENIED);
 }
 
-BOOL DeleteFileA(LPCSTR path) { return unlink(HostPath(path).c_str()) == 0 ? TRUE : Fail(ERROR_FILE_NOT_FOUND); }
+BOOL DeleteFileA(LPCSTR path) {
+  if (Refused(path, kMaxPath)) return FALSE;
+  return unlink(HostPath(path).c_str()) == 0 ? TRUE : Fail(ERROR_FILE_NOT_FOUND);
+}
 DWORD GetLastError() { return g_lastError; }
 void Sleep(DWORD milliseconds) { g_fake.sleptMs += milliseconds; }
 DWORD GetCurrentProcessId() { return 0x4d2; }

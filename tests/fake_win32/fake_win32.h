@@ -32,6 +32,7 @@ struct FakeWin32 {
   std::vector<std::string> openedToRead;   // CreateFileA paths, by access
   std::vector<std::string> openedToWrite;
   std::vector<std::string> moveTargets;    // MoveFileExA destinations, one per attempt
+  std::vector<std::string> refusedPaths;   // too long, or holding '?', as Windows refuses them
   bool failFolder = false, failOpenToWrite = false, failWrite = false, failClose = false;
   std::vector<DWORD> moveErrors;           // answered in order; success once used up
   DWORD sleptMs = 0;

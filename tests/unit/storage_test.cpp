@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <vector>
 
 #include "address/address.h"
 #include "startup/startup.h"
@@ -15,40 +16,49 @@ class SavedFile : public InTemporaryFolder {
  protected:
   static std::string Entries(const std::string& path) {
     std::string names;
-    for (const char* name : {"url.txt", "url.txt.4d2"})
+    for (const char* name : {"url.txt", "~4d2"})
       if (access((path + "/" + name).c_str(), F_OK) == 0) names += std::string(name) + " ";
     return names;
   }
 };
 
-TEST_F(SavedFile, LocationNeverUsesACutPath) {
-  struct Case { const char* name; int length; std::string file; std::string folder; };
-  const std::string a245(245, 'a'), a246(246, 'a'), a253(253, 'a');
-  const Case cases[] = {
-    {"missing", -1, "tarvo.url", ".\\Tarvo"},
-    {"empty", 0, "tarvo.url", "\\Tarvo"},
-    {"one character", 1, "a\\Tarvo\\url.txt", "a\\Tarvo"},
-    {"longest file path", 245, a245 + "\\Tarvo\\url.txt", a245 + "\\Tarvo"},
-    {"file path would be cut", 246, "tarvo.url", a246 + "\\Tarvo"},
-    {"longest folder path", 253, "tarvo.url", a253 + "\\Tarvo"},
-    {"folder path would be cut", 254, "tarvo.url", ""},
-    {"259", 259, "tarvo.url", ""},
-    {"too long for the buffer", 260, "tarvo.url", ""},
-    {"300", 300, "tarvo.url", ""},
+// For every boundary of the path limits, a save is read back by the next load, from one
+// place that the save could create, and no call meets a path Windows would refuse.
+TEST_F(SavedFile, SaveIsReadBackWhereverAppDataPoints) {
+  struct Case { std::string name; const char* value; std::string file, folder; };
+  std::vector<Case> cases = {
+    {"missing", nullptr, "tarvo.url", ".\\Tarvo"},
+    {"empty", "", "tarvo.url", "\\Tarvo"},
+    {"'?' for a character outside the code page", "app?data", "tarvo.url", ""},
   };
+  std::vector<std::string> values;
+  for (int length : {1, 233, 234, 235, 236, 237, 238, 239, 240, 241, 242, 243, 244, 245, 246, 247, 248, 259, 260, 300})
+    values.push_back(std::string(length, 'a'));
+  for (const std::string& value : values) {
+    bool usable = value.size() <= 241;  // "\Tarvo" then stays below CreateDirectoryA's 248
+    cases.push_back({std::to_string(value.size()), value.c_str(), usable ? value + "\\Tarvo\\url.txt" : "tarvo.url",
+                     usable ? value + "\\Tarvo" : ""});
+  }
   for (const Case& c : cases) {
     ResetFakeWin32();
-    if (c.length < 0) unsetenv("APPDATA"); else setenv("APPDATA", std::string(c.length, 'a').c_str(), 1);
-    LoadSavedAddress();
-    CopyToAddress("https://a.example/", kAddressLength);
+    if (c.value == nullptr) unsetenv("APPDATA"); else setenv("APPDATA", c.value, 1);
+    if (c.value != nullptr && strlen(c.value) < 256) mkdir(c.value, 0755);  // the profile folder exists
+    const std::string address = "https://a.example/" + c.name;
+    CopyToAddress(address.c_str(), kAddressLength);
     SaveAddress();
+    ClearAddress();
+    LoadSavedAddress();
+    EXPECT_EQ(g_address, address) << c.name;
     ASSERT_EQ(g_fake.openedToRead.size(), 1u) << c.name;
     EXPECT_EQ(g_fake.openedToRead[0], c.file) << c.name;
     EXPECT_EQ(g_fake.folders.empty() ? "" : g_fake.folders[0], c.folder) << c.name;
-    for (const std::string& path : g_fake.openedToWrite) {
-      EXPECT_LE(path.size(), static_cast<size_t>(kPathSize - 1)) << c.name;
-      EXPECT_EQ(path.rfind(c.file, 0), 0u) << c.name << ": saves beside the loaded file";
-    }
+    EXPECT_EQ(g_fake.refusedPaths, std::vector<std::string>{}) << c.name;
+    const std::string folder = c.file.substr(0, c.file.rfind('\\') + 1);
+    for (const std::string& path : g_fake.openedToWrite)
+      EXPECT_EQ(path.rfind(folder, 0), 0u) << c.name << ": saves beside the file";
+    std::string temporary = folder + "~4d2";
+    for (char& ch : temporary) ch = ch == '\\' ? '/' : ch;
+    EXPECT_NE(access(temporary.c_str(), F_OK), 0) << c.name << ": temporary file left";
   }
 }
 

@@ -3,6 +3,9 @@
 //   tarvo-stamp IN.exe ADDRESS -o OUT.exe
 //   tarvo-stamp --show IN.exe
 #include <stdio.h>
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 #include <string>
 
@@ -26,18 +29,31 @@ bool ReadImage(const std::string& path, Image* image) {
   return whole;
 }
 
-// Written beside the output and renamed into place, so a failure never leaves half a file.
-// Windows' rename does not replace an existing file, so the old output goes first there.
+#ifdef _WIN32
+// Replaces in one step, so the old output (or the input, when -o names it) is never removed
+// first. A virus scanner holds a fresh executable open for a moment: wait it out.
+bool MoveIntoPlace(const std::string& from, const std::string& to) {
+  for (int attempt = 1;; attempt++) {
+    if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+    DWORD error = GetLastError();
+    if ((error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED) || attempt == 8) return false;
+    Sleep(25);
+  }
+}
+#else
+bool MoveIntoPlace(const std::string& from, const std::string& to) { return rename(from.c_str(), to.c_str()) == 0; }
+#endif
+
+// Written beside the output and moved into place, so a failure never leaves half a file
+// and always leaves the old output as it was.
 std::string WriteImage(const std::string& path, const Image& image) {
   std::string temporary = path + ".partial";
   FILE* file = fopen(temporary.c_str(), "wb");
   bool written = file != nullptr && fwrite(image.data(), 1, image.size(), file) == image.size();
   written = file != nullptr && fclose(file) == 0 && written;
-  if (written && (rename(temporary.c_str(), path.c_str()) == 0 ||
-                  (remove(path.c_str()) == 0 && rename(temporary.c_str(), path.c_str()) == 0)))
-    return "";
+  if (written && MoveIntoPlace(temporary, path)) return "";
   remove(temporary.c_str());
-  return "cannot write " + path;
+  return "cannot write " + path + (written ? " (it is in use, or cannot be replaced)" : "");
 }
 
 int Show(const std::string& input) {
