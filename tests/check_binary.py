@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Checks the built Tarvo.exe and the launcher's own objects against the budgets:
-PE32+ GUI, only system DLLs and msvcrt, sizes, no heap calls, no static initialisers."""
+PE32+ GUI, only system DLLs and msvcrt, the library search restricted, sizes, no heap calls,
+no static initialisers."""
 import glob
 import os
 import re
@@ -30,6 +31,9 @@ def main():
     dlls = {d.lower() for d in re.findall(r"DLL Name: (\S+)", headers)}
     if not dlls <= ALLOWED_DLLS:
         failures.append("imports %s" % sorted(dlls - ALLOWED_DLLS))
+    kernel32 = re.search(r"DLL Name: KERNEL32\.dll\n(.*?)\n\n", headers, re.S | re.I)
+    if not kernel32 or not re.search(r"\sSetDefaultDllDirectories$", kernel32.group(1), re.M):
+        failures.append("KERNEL32 imports no SetDefaultDllDirectories: libraries would be searched beside the exe")
 
     sections = re.findall(r"^\s*\d+\s+(\S+)\s+([0-9a-f]+)\s", tool("objdump", "-h", exe), re.M)
     resources = sum(-(-int(size, 16) // 512) * 512 for name, size in sections if name == ".rsrc")

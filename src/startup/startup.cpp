@@ -34,6 +34,9 @@ static bool TakeSavedAddress() {
 }
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR tail, int) {
+  // Started from Downloads, the application's folder would be searched first for every
+  // library the shell loads on demand; a planted one would run with the user's rights.
+  SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
   ClearAddress();
   if (TakeCommandLine(tail) || TakeBuiltInSlot() || TakeSavedAddress())
     LaunchAddress();

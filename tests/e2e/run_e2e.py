@@ -75,18 +75,19 @@ def edge(address):
 
 
 def row(name, start, calls, browsers=("msedge",), build="main", env=(), files=None, after=None,
-        prompt=None, instances=1, fault=None, real=None, again=False):
+        prompt=None, instances=1, fault=None, real=None, again=False, planted=False):
     """start: ("wine", [argv...]) lets wine quote and rebuild the arguments; ("spawn", tail)
     hands Tarvo.exe an exact tail and environment (env) through spawn.exe. files are put in
     place first; after maps each file to its expected bytes (or a set of them), None for
     absent. prompt lists the actions on the prompt windows, which must then appear; without
     it none may. fault is ("hold", file[, "delete"]) or ("read-only", folder), in force during the run.
     real is the path that Chromium, started by msedge.exe, must ask the page server for.
-    again starts the launcher a second time, in the same way, once the first run is over."""
+    again starts the launcher a second time, in the same way, once the first run is over.
+    planted drops stand-ins named msedge.exe and chrome.exe into the working folder."""
     files = files or {}
     return dict(name=name, start=start, calls=sorted(calls), browsers=set(browsers), build=build,
                 env=env, files=files, after=after if after is not None else files, prompt=prompt,
-                instances=instances, fault=fault, real=real, again=again)
+                instances=instances, fault=fault, real=real, again=again, planted=planted)
 
 
 def saved(name, bytes_, calls, prompt=None):
@@ -164,6 +165,13 @@ SCENARIOS = [
     remembered("APPDATA of 242 characters: remembered in tarvo.url", long_appdata(242), "tarvo.url"),
     remembered("APPDATA of 245 characters: remembered in tarvo.url", long_appdata(245), "tarvo.url"),
     remembered("APPDATA with '?': remembered in tarvo.url", E2E + "\\app?data", "tarvo.url"),
+    row("planted in the working folder, only Chrome on the path: Chrome", ("wine", [ADDRESS]),
+        [("chrome", "--app=" + ADDRESS)], browsers=("chrome",), planted=True),
+    row("planted in the working folder, Edge on the path: that Edge", ("spawn", ADDRESS), edge(ADDRESS), planted=True),
+    first_run("first run with planted browsers", PASTE("example.org/desk") + OPEN_DESK, edge(ADDRESS),
+              ADDRESS.encode()) | {"planted": True},
+    row("planted browsers: tarvo.url in the working folder still read", ("spawn", ""), edge("https://example.org/cwd"),
+        env=["-APPDATA"], files={"tarvo.url": b"https://example.org/cwd"}, planted=True),
     row("real browser: the page opens in Chromium", ("wine", [PAGE.url + "/page"]), edge(PAGE.url + "/page"),
         real="/page"),
     first_run("real browser: a typed switch stays inside the address",
@@ -281,6 +289,7 @@ class Wine:
         self.builds = builds
         self.prefix = os.path.join(work, "prefix")
         self.root = os.path.join(self.prefix, "drive_c", "tarvo-e2e")
+        self.planted_log = os.path.join(self.prefix, "drive_c", "calls.log")
         guard = os.path.join(work, "guard")
         self.env = dict(os.environ, WINEPREFIX=self.prefix, WINEARCH="win64", WINEDEBUG="-all",
                         WINEDLLOVERRIDES="mscoree,mshtml=", WINEPATH=E2E + "\\bin", DISPLAY=display,
@@ -327,12 +336,21 @@ class Wine:
             assert self.run(["reg", "add", key] + value + ["/f"]) == 0
         self.wait_idle()
 
-    def install_browsers(self, names):
+    def install_browsers(self, names, planted):
+        """names go on the search path; planted ones are dropped into the working folder, as
+        a drive-by download lands in Downloads. Those log to C:\\calls.log, the folder above
+        theirs, and so are told apart."""
         bin_dir = os.path.join(self.root, "bin")
         shutil.rmtree(bin_dir, ignore_errors=True)
         os.makedirs(bin_dir)
         for name in names:
             shutil.copy(self.builds["fake_browser"], os.path.join(bin_dir, name + ".exe"))
+        for name in ("msedge", "chrome"):
+            path = os.path.join(self.root, name + ".exe")
+            if planted:
+                shutil.copy(self.builds["fake_browser"], path)
+            elif os.path.exists(path):
+                os.remove(path)
 
     def start(self, exe, how, what, environment=(), real=False):
         """Starts Tarvo.exe in C:\\tarvo-e2e; its exit status is that of the process returned.
@@ -373,23 +391,23 @@ class Wine:
         subprocess.run([WINESERVER, "-k"], env=self.env, timeout=WAIT)
 
     def calls(self):
-        """The fake browsers' command lines as (program, parameters), in order."""
-        path = os.path.join(self.root, "calls.log")
-        if not os.path.exists(path):
-            return []
+        """The fake browsers' command lines as (program, parameters), in order; a planted
+        program is named "planted"."""
         result = []
-        for line in open(path, "rb").read().decode("latin-1").split("\0")[:-1]:
-            end = line.index('"', 1) + 1 if line.startswith('"') else line.find(" ")
-            program = line[:end].strip('"').replace("\\", "/").rsplit("/", 1)[-1].lower()
-            program = program[:-4] if program.endswith(".exe") else program
-            result.append((program, line[end + 1:]))
+        for path, planted in ((os.path.join(self.root, "calls.log"), False), (self.planted_log, True)):
+            lines = open(path, "rb").read().decode("latin-1").split("\0")[:-1] if os.path.exists(path) else []
+            for line in lines:
+                end = line.index('"', 1) + 1 if line.startswith('"') else line.find(" ")
+                program = line[:end].strip('"').replace("\\", "/").rsplit("/", 1)[-1].lower()
+                program = "planted" if planted else program[:-4] if program.endswith(".exe") else program
+                result.append((program, line[end + 1:]))
         return result
 
     def reset(self, files):
         """Clears what earlier scenarios left and puts this one's files in place."""
-        for name in ("calls.log", "tarvo.url", "spawn.spec"):
-            if os.path.exists(os.path.join(self.root, name)):
-                os.remove(os.path.join(self.root, name))
+        for path in [os.path.join(self.root, n) for n in ("calls.log", "tarvo.url", "spawn.spec")] + [self.planted_log]:
+            if os.path.exists(path):
+                os.remove(path)
         for name in ["appdata", "Tarvo"] + [n for n in os.listdir(self.root) if n.startswith("pp")]:
             shutil.rmtree(os.path.join(self.root, name), ignore_errors=True)
         if os.path.exists(self.guard_log):
@@ -504,7 +522,7 @@ def stamp_replaces_a_held_output(wine, builds):
 
 def run_scenario(wine, screen, builds, scenario):
     failures = []
-    wine.install_browsers(scenario["browsers"])
+    wine.install_browsers(scenario["browsers"], scenario["planted"])
     wine.reset(scenario["files"])
     end_fault = wine.inject(scenario["fault"]) if scenario["fault"] else None
     how, what = scenario["start"]

@@ -81,6 +81,7 @@ BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES) {
 HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWORD disposition, DWORD, HANDLE) {
   bool writing = (access & GENERIC_WRITE) != 0;
   (writing ? g_fake.openedToWrite : g_fake.openedToRead).push_back(path);
+  if (!writing) g_fake.effects.push_back("Read");
   if (Refused(path, kMaxPath)) return INVALID_HANDLE_VALUE;
   if (writing && g_fake.failOpenToWrite) return Fail(ERROR_ACCESS_DENIED), INVALID_HANDLE_VALUE;
   int flags = writing ? O_WRONLY | (disposition == CREATE_ALWAYS ? O_CREAT | O_TRUNC : 0) : O_RDONLY;
@@ -129,6 +130,26 @@ BOOL DeleteFileA(LPCSTR path) {
 DWORD GetLastError() { return g_lastError; }
 void Sleep(DWORD milliseconds) { g_fake.sleptMs += milliseconds; }
 DWORD GetCurrentProcessId() { return 0x4d2; }
+
+BOOL SetDefaultDllDirectories(DWORD flags) {
+  g_fake.effects.push_back("RestrictDllSearch");
+  g_fake.dllSearch = flags;
+  return TRUE;
+}
+
+UINT GetSystemDirectoryA(LPSTR buffer, UINT size) {
+  static const char kSystem[] = "C:\\Windows\\system32";
+  if (g_fake.failSystemFolder || size < sizeof kSystem) return 0;
+  memcpy(buffer, kSystem, sizeof kSystem);
+  return sizeof kSystem - 1;
+}
+
+// The tests' files stay in the test's folder: only the request is recorded.
+BOOL SetCurrentDirectoryA(LPCSTR path) {
+  g_fake.effects.push_back("LeaveWorkingFolder");
+  g_fake.workingFolder = path;
+  return TRUE;
+}
 
 ATOM RegisterClassA(const WNDCLASSA* windowClass) {
   g_fake.registered = *windowClass;

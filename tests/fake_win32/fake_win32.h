@@ -50,7 +50,11 @@ struct FakeWin32 {
   std::vector<UINT> defaultHandled;       // messages passed to DefWindowProcA
   std::vector<HWND> destroyed;
   std::vector<int> quitCodes;
-  std::vector<std::string> effects;       // GetWindowText, Save, Launch, Destroy, in order
+  DWORD dllSearch = 0;                    // SetDefaultDllDirectories' flags
+  bool failSystemFolder = false;
+  std::string workingFolder;              // set by SetCurrentDirectoryA, which moves nothing here
+  // RestrictDllSearch, Read, GetWindowText, Save, LeaveWorkingFolder, Launch, Destroy, in order
+  std::vector<std::string> effects;
 };
 
 extern FakeWin32 g_fake;

@@ -47,6 +47,8 @@ typedef struct FakeSecurityAttributes* LPSECURITY_ATTRIBUTES;
 typedef struct FakeOverlapped* LPOVERLAPPED;
 
 #define TRUE 1
+#define MAX_PATH 260
+#define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800u
 #define FALSE 0
 #define INVALID_HANDLE_VALUE ((HANDLE)(INT_PTR)-1)
 #define GENERIC_READ 0x80000000u
@@ -101,6 +103,9 @@ BOOL DeleteFileA(LPCSTR path);
 DWORD GetLastError();
 void Sleep(DWORD milliseconds);
 DWORD GetCurrentProcessId();
+BOOL SetDefaultDllDirectories(DWORD flags);
+UINT GetSystemDirectoryA(LPSTR buffer, UINT size);
+BOOL SetCurrentDirectoryA(LPCSTR path);
 
 ATOM RegisterClassA(const WNDCLASSA* windowClass);
 HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR text, DWORD style, int x, int y,

@@ -45,3 +45,19 @@ TEST(LaunchChain, LongestAddressIsNeverCut) {
   ASSERT_FALSE(g_fake.shellCalls.empty());
   EXPECT_EQ(g_fake.shellCalls[0].parameters, "--app=" + address);
 }
+
+// A planted msedge.exe in the working folder (Downloads) must never be found by the shell.
+TEST(LaunchChain, LeavesTheWorkingFolderForTheSystemFolderFirst) {
+  for (bool systemFolderKnown : {true, false}) {
+    ResetFakeWin32();
+    g_fake.failSystemFolder = !systemFolderKnown;
+    g_fake.shellResults = {33};
+    CopyToAddress("https://a.example/", kAddressLength);
+    LaunchAddress();
+    std::vector<std::string> effects = {"LeaveWorkingFolder", "Launch"};
+    if (!systemFolderKnown) effects.erase(effects.begin());
+    EXPECT_EQ(g_fake.effects, effects) << systemFolderKnown;
+    EXPECT_EQ(g_fake.workingFolder, systemFolderKnown ? "C:\\Windows\\system32" : "") << systemFolderKnown;
+    EXPECT_EQ(g_fake.shellCalls.size(), 1u) << systemFolderKnown;
+  }
+}

@@ -110,7 +110,7 @@ TEST_F(Prompt, OpenDeskCompletesSavesLaunchesThenCloses) {
     g_fake.shellResults = {33};
     g_fake.editText = c.typed;
     PromptWindowProc(reinterpret_cast<HWND>(1), WM_COMMAND, kOpenDeskId, 0);
-    EXPECT_EQ(g_fake.effects, (std::vector<std::string>{"GetWindowText", "Save", "Launch", "Destroy"})) << c.name;
+    EXPECT_EQ(g_fake.effects, (std::vector<std::string>{"GetWindowText", "Save", "LeaveWorkingFolder", "Launch", "Destroy"})) << c.name;
     EXPECT_EQ(Saved(), c.expected) << c.name;
     ASSERT_EQ(g_fake.shellCalls.size(), 1u) << c.name;
     EXPECT_EQ(g_fake.shellCalls[0].parameters, "--app=" + c.expected) << c.name;
@@ -123,5 +123,5 @@ TEST_F(Prompt, FailedSaveStillLaunchesAndCloses) {
   g_fake.editText = "example.org/desk";
   PromptWindowProc(reinterpret_cast<HWND>(1), WM_COMMAND, kOpenDeskId, 0);
   EXPECT_EQ(Saved(), "(missing)");
-  EXPECT_EQ(g_fake.effects, (std::vector<std::string>{"GetWindowText", "Launch", "Launch", "Launch", "Destroy"}));
+  EXPECT_EQ(g_fake.effects, (std::vector<std::string>{"GetWindowText", "LeaveWorkingFolder", "Launch", "Launch", "Launch", "Destroy"}));
 }

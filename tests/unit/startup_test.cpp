@@ -23,6 +23,8 @@ static std::string Start(const char* tail, const std::string& slot) {
   SetSlot(slot);
   memset(g_address, 'x', kAddressLength);
   EXPECT_EQ(WinMain(nullptr, nullptr, const_cast<char*>(tail), 1), 0);
+  EXPECT_EQ(g_fake.effects.at(0), "RestrictDllSearch") << "before anything else";
+  EXPECT_EQ(g_fake.dllSearch, LOAD_LIBRARY_SEARCH_SYSTEM32);
   if (g_fake.shellCalls.empty()) return g_fake.windows.empty() ? "(none)" : "(prompt)";
   EXPECT_EQ(g_fake.shellCalls.size(), 1u);
   return g_fake.shellCalls[0].parameters.substr(strlen("--app="));

@@ -95,6 +95,9 @@ TEST_F(SavedFile, StartOpensOnlyAValidFirstLine) {
     std::string launched = g_fake.shellCalls.empty() ? (g_fake.windows.empty() ? "(none)" : "(prompt)") : g_fake.shellCalls[0].parameters.substr(6);
     EXPECT_EQ(launched, c.expected) << c.name;
     EXPECT_EQ(Read("appdata/Tarvo/url.txt"), c.bytes) << c.name << ": a start never rewrites the file";
+    std::vector<std::string> effects = {"RestrictDllSearch", "Read"};
+    if (!g_fake.shellCalls.empty()) effects.insert(effects.end(), {"LeaveWorkingFolder", "Launch"});
+    EXPECT_EQ(g_fake.effects, effects) << c.name << ": the file is read before the working folder is left";
   }
 }
 
