@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # tarvo-stamp against real builds: a stamped launcher is byte-identical to one configured
-# with the same TARVO_ADDRESS, and every refused input exits non-zero and writes nothing.
+# with the same TARVO_ADDRESS, every refused input exits non-zero and writes nothing, and
+# the stamp-then-sign pipeline with osslsigncode gives launchers whose signature verifies.
 # Usage: check_stamp.sh TOOL PLACEHOLDER_BUILD ADDRESS_BUILD (the latter's address below)
 set -uo pipefail
 tool=$1 windows_build=$2 placeholder=$2/Tarvo.exe built_in=$3/Tarvo.exe
@@ -25,12 +26,12 @@ done
 
 checks=$((checks + 1))
 shown=$("$tool" --show "$built_in")
-[ "$shown" = $'https://example.org/built-in\nused: the launcher opens this address when started without one' ] || fail "--show: $shown"
+[ "$shown" = $'https://example.org/built-in\nused: the launcher opens this address when started without one\nunsigned' ] || fail "--show: $shown"
 
-refused() {  # refused NAME EXPECTED-MESSAGE INPUT ADDRESS OUTPUT
+refused() {  # refused NAME EXPECTED-MESSAGE INPUT ADDRESS OUTPUT [OPTION...]
   checks=$((checks + 1))
   local before; before=$( { sha256sum < "$3"; } 2>/dev/null)
-  if message=$("$tool" "$3" "$4" -o "$5" 2>&1); then fail "$1: accepted"; fi
+  if message=$("$tool" "$3" "$4" -o "$5" "${@:6}" 2>&1); then fail "$1: accepted"; fi
   [[ $message == *"$2"* ]] || fail "$1: said '$message'"
   ls "$5"* >/dev/null 2>&1 && fail "$1: wrote $5"
   [ "$( { sha256sum < "$3"; } 2>/dev/null)" = "$before" ] || fail "$1: changed its input"
@@ -46,6 +47,28 @@ refused "not PE" "not a PE32+" "$work/text.exe" https://example.org/ "$work/out.
 refused "no slot" "no address slot" "$windows_build/tests/e2e/fake_browser.exe" https://example.org/ "$work/out.exe"
 refused "missing input" "cannot read" "$work/missing.exe" https://example.org/ "$work/out.exe"
 refused "unwritable output" "cannot write" "$placeholder" https://example.org/ "$work/no/such/folder/out.exe"
+refused "unknown option" "unknown or repeated option" "$placeholder" https://example.org/ "$work/out.exe" --sign
+
+# Signing, with a throwaway code-signing certificate made here and removed with $work.
+openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/key.pem" -out "$work/cert.pem" -days 2 \
+  -subj "/CN=Tarvo test signer" -addext extendedKeyUsage=codeSigning 2>/dev/null
+openssl pkcs12 -export -in "$work/cert.pem" -inkey "$work/key.pem" -passout pass:test -out "$work/signer.p12"
+sign() {  # sign IN OUT KEY-OPTION...: a fixed time and no timestamp, so the bytes repeat
+  osslsigncode sign "${@:3}" -n Tarvo -h sha256 -time 1767225600 -in "$1" -out "$2" >/dev/null
+}
+sign "$placeholder" "$work/signed.exe" -pkcs12 "$work/signer.p12" -pass test
+checks=$((checks + 1))
+[ "$("$tool" --show "$work/signed.exe" | tail -1)" = signed ] || fail "--show of a signed launcher"
+refused "signed input" "--strip-signature" "$work/signed.exe" https://example.org/built-in "$work/out.exe"
+"$tool" "$work/signed.exe" https://example.org/built-in -o "$work/d.exe" --strip-signature &&
+  same "stripped and stamped = stamped unsigned" "$work/d.exe" "$built_in"
+cat "$work/signed.exe" "$work/text.exe" > "$work/appended.exe"
+refused "bytes after the signature" "does not end the file" "$work/appended.exe" https://example.org/ "$work/out.exe" --strip-signature
+sign "$work/a.exe" "$work/a-signed.exe" -certs "$work/cert.pem" -key "$work/key.pem"
+checks=$((checks + 1))
+osslsigncode verify -CAfile "$work/cert.pem" -in "$work/a-signed.exe" >/dev/null || fail "stamped, then signed: verify"
+sign "$work/a.exe" "$work/a-signed-again.exe" -pkcs12 "$work/signer.p12" -pass test
+same "a fixed -time signs reproducibly" "$work/a-signed.exe" "$work/a-signed-again.exe"
 
 echo "$((checks - failures)) passed, $failures failed"
 [ "$failures" -eq 0 ]

@@ -5,7 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include "../../tools/stamp/stamp.h"
+#include "../../tools/stamp/signature.h"
+#include "../../tools/stamp/slot.h"
 
 namespace {
 
@@ -28,6 +29,7 @@ Image MakePe(const std::string& data, const char* section = ".data", uint32_t se
   Put(image, pe + 20, 240, 2);
   Put(image, pe + 22, characteristics, 2);
   Put(image, optional, magic, 2);
+  Put(image, optional + 108, 16, 4);  // data directories
   Put(image, optional + 64, checksum, 4);
   strncpy(reinterpret_cast<char*>(&image[table]), section, 8);
   Put(image, table + 16, sectionSize ? sectionSize : static_cast<uint32_t>(data.size()), 4);
@@ -99,5 +101,30 @@ TEST(StampSlot, StampPadsAndKeepsTheChecksumRight) {
     EXPECT_EQ(LauncherUsesAddress(SlotAddress(image, offset)), true);
     StampSlot(image, offset, "https://tarvo.invalid/");
     EXPECT_FALSE(LauncherUsesAddress(SlotAddress(image, offset)));
+  }
+}
+
+TEST(StampSignature, StripsOnlyATableThatEndsTheFile) {
+  const size_t entry = 0x40 + 24 + 112 + 8 * 4;  // the certificate table's directory entry
+  struct Case { const char* name; uint32_t offset, size; size_t extra; bool stripped; };
+  const Case cases[] = {
+    {"ends the file", 0x400, 0x40, 0x40, true},
+    {"bytes after it", 0x400, 0x40, 0x48, false},
+    {"offset past the end", 0x900, 0x40, 0x40, false},
+    {"size past the end", 0x400, 0xFFFFFFF0u, 0x40, false},
+  };
+  for (const Case& c : cases) {
+    Image image = MakePe(kPlaceholder + std::string(0x400 - 0x200 - kPlaceholder.size(), 'x'), ".data", 0, 0x20B,
+                         0x0022, 1);
+    UpdateChecksum(image);
+    const Image unsigned_ = image;
+    image.resize(image.size() + c.extra, 0xAB);
+    Put(image, entry, c.offset, 4);
+    Put(image, entry + 4, c.size, 4);
+    EXPECT_TRUE(IsSigned(image)) << c.name;
+    const Image before = image;
+    std::string error = StripSignature(image);
+    EXPECT_EQ(error.empty(), c.stripped) << c.name << ": " << error;
+    EXPECT_TRUE(c.stripped ? image == unsigned_ : image == before) << c.name;
   }
 }

@@ -1,6 +1,6 @@
 // tarvo-stamp: writes a copy of a built Tarvo.exe whose built-in address slot holds the
-// given address, or shows the address a launcher holds.
-//   tarvo-stamp IN.exe ADDRESS -o OUT.exe
+// given address, or shows the address a launcher holds and whether it is signed.
+//   tarvo-stamp IN.exe ADDRESS -o OUT.exe [--strip-signature]
 //   tarvo-stamp --show IN.exe
 #include <stdio.h>
 #ifdef _WIN32
@@ -9,7 +9,8 @@
 
 #include <string>
 
-#include "stamp.h"
+#include "signature.h"
+#include "slot.h"
 
 namespace {
 
@@ -63,18 +64,27 @@ int Show(const std::string& input) {
   std::string error = FindSlot(image, &slot);
   if (!error.empty()) return Fail(input + ": " + error);
   std::string address = SlotAddress(image, slot);
-  printf("%s\n%s\n", address.c_str(),
+  printf("%s\n%s\n%s\n", address.c_str(),
          LauncherUsesAddress(address) ? "used: the launcher opens this address when started without one"
-                                      : "passed over: a placeholder (\".invalid\"); the launcher uses the saved address or asks");
+                                      : "passed over: a placeholder (\".invalid\"); the launcher uses the saved address or asks",
+         IsSigned(image) ? "signed" : "unsigned");
   return 0;
 }
 
-int Stamp(const std::string& input, const std::string& address, const std::string& output) {
+struct Options {
+  bool stripSignature = false;
+};
+
+int Stamp(const std::string& input, const std::string& address, const std::string& output, const Options& options) {
   std::string error = CheckAddress(address);
   if (!error.empty()) return Fail(error);
   Image image;
   size_t slot = 0;
   if (!ReadImage(input, &image)) return Fail("cannot read " + input);
+  if (IsSigned(image) && !options.stripSignature)
+    return Fail(input + " is signed, and stamping would break its signature: stamp the unsigned release, "
+                "or pass --strip-signature (and sign the output afresh)");
+  if (IsSigned(image) && !(error = StripSignature(image)).empty()) return Fail(input + ": " + error);
   error = FindSlot(image, &slot);
   if (!error.empty()) return Fail(input + ": " + error);
   StampSlot(image, slot, address);
@@ -85,8 +95,17 @@ int Stamp(const std::string& input, const std::string& address, const std::strin
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string usage = "usage: tarvo-stamp IN.exe ADDRESS -o OUT.exe | tarvo-stamp --show IN.exe";
+  const std::string usage =
+      "usage: tarvo-stamp IN.exe ADDRESS -o OUT.exe [--strip-signature] | tarvo-stamp --show IN.exe";
   if (argc == 3 && std::string(argv[1]) == "--show") return Show(argv[2]);
-  if (argc == 5 && std::string(argv[3]) == "-o") return Stamp(argv[1], argv[2], argv[4]);
-  return Fail(usage);
+  if (argc < 5 || std::string(argv[3]) != "-o") return Fail(usage);
+  Options options;
+  for (int i = 5; i < argc; i++) {
+    std::string option = argv[i];
+    if (option == "--strip-signature" && !options.stripSignature)
+      options.stripSignature = true;
+    else
+      return Fail("unknown or repeated option " + option + "\n" + usage);
+  }
+  return Stamp(argv[1], argv[2], argv[4], options);
 }

@@ -2,13 +2,7 @@
 // The slot is the one 181-byte field in the .data section that holds "https://" or
 // "http://", printable text, spaces up to 180 characters, and a NUL.
 #pragma once
-#include <stddef.h>
-#include <stdint.h>
-
-#include <string>
-#include <vector>
-
-using Image = std::vector<unsigned char>;
+#include "pe_image.h"
 
 constexpr size_t kSlotLength = 180;
 
@@ -22,4 +16,3 @@ bool LauncherUsesAddress(const std::string& address);
 
 // Writes the address padded with spaces and keeps a non-zero header checksum right.
 void StampSlot(Image& image, size_t slotOffset, const std::string& address);
-uint32_t PeChecksum(const Image& image);

@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# The per-user launcher benchmark: bench/stamp_sign.sh [RUNS]
+# Times, per launcher, what the service does for each user: tarvo-stamp on the released
+# placeholder build, then osslsigncode with a throwaway certificate (no timestamp server:
+# its round trip depends on the network, not on us). Whole processes, started one by one.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+runs=${1:-100}
+scripts/ensure-packages.sh $(cat scripts/build-packages.txt scripts/test-packages.txt)
+for preset in windows tests; do
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j 2 >/dev/null
+done
+work=$(mktemp -d /tmp/tarvo-bench-XXXXXX)
+trap 'rm -rf "$work"' EXIT
+openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/key.pem" -out "$work/cert.pem" -days 2 \
+  -subj "/CN=Tarvo benchmark signer" -addext extendedKeyUsage=codeSigning 2>/dev/null
+
+per_launcher() {  # per_launcher LABEL COMMAND: the mean over $runs runs; COMMAND gets the run's number
+  local start end
+  start=$(date +%s%N)
+  for i in $(seq "$runs"); do "${@:2}" "$i" >/dev/null; done
+  end=$(date +%s%N)
+  printf '%-32s %6.2f ms per launcher (%d runs)\n' "$1" "$(awk "BEGIN { print ($end - $start) / $runs / 1000000 }")" "$runs"
+}
+stamp() { build/tests/tools/stamp/tarvo-stamp build/windows/Tarvo.exe "https://desk.example.org/user-$1" -o "$work/u$1.exe"; }
+sign() {
+  osslsigncode sign -certs "$work/cert.pem" -key "$work/key.pem" -n Tarvo -h sha256 \
+    -in "$work/u$1.exe" -out "$work/u$1-signed.exe"
+}
+verify() { osslsigncode verify -CAfile "$work/cert.pem" -in "$work/u$1-signed.exe"; }
+echo "Tarvo.exe: $(stat -c %s build/windows/Tarvo.exe) bytes; $(osslsigncode --version | head -1 | cut -d, -f1)"
+per_launcher "tarvo-stamp" stamp
+per_launcher "osslsigncode sign (RSA 2048)" sign
+per_launcher "osslsigncode verify" verify

@@ -1,0 +1,44 @@
+// The PE32+ image that tarvo-stamp edits: header fields, the section table, the data
+// directories and the header checksum, shared by the slot, signature and resource code.
+#pragma once
+#include <stddef.h>
+#include <stdint.h>
+
+#include <string>
+#include <vector>
+
+using Image = std::vector<unsigned char>;
+
+// Data directory entries that tarvo-stamp reads or rewrites.
+enum DataDirectory { kResourceTable = 2, kCertificateTable = 4, kBaseRelocationTable = 5 };
+
+struct Section {
+  std::string name;
+  size_t header;  // offset of its entry in the section table
+  uint32_t virtualSize, virtualAddress, rawSize, rawOffset, characteristics;
+};
+
+struct PeLayout {
+  size_t optionalHeader = 0, sectionTable = 0, directories = 0;
+  std::vector<Section> sections;
+};
+
+uint32_t ReadLe(const Image& image, size_t at, size_t bytes);
+void WriteLe(Image& image, size_t at, uint32_t value, size_t bytes);
+
+// False unless the image is a PE32+ executable (not a DLL) whose headers, section table and
+// data directories lie within the file.
+bool ReadPe(const Image& image, PeLayout* pe);
+
+// The offset of a data directory entry's address field; its size field follows.
+size_t DirectoryEntry(const PeLayout& pe, DataDirectory entry);
+const Section* FindSection(const PeLayout& pe, const char* name);
+
+// The header checksum: a folded 16-bit sum of the file, its own field counted as zero, plus
+// the file's length. Kept right after any change, unless the image carries none (zero).
+uint32_t PeChecksum(const Image& image);
+void UpdateChecksum(Image& image);
+
+// Optional header fields, as offsets from its start.
+constexpr size_t kSizeOfInitializedData = 8, kSectionAlignment = 32, kFileAlignment = 36,
+                 kSizeOfImage = 56, kChecksumField = 64;

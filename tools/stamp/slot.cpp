@@ -1,0 +1,64 @@
+// The slot rules of tarvo-stamp.
+#include "slot.h"
+
+#include <string.h>
+
+namespace {
+
+bool IsSlotAt(const Image& image, size_t at, size_t end) {
+  if (end - at < kSlotLength + 1 || image[at + kSlotLength] != '\0') return false;
+  const char* text = reinterpret_cast<const char*>(&image[at]);
+  if (strncmp(text, "https://", 8) != 0 && strncmp(text, "http://", 7) != 0) return false;
+  size_t i = 0;
+  while (i < kSlotLength && text[i] > ' ' && text[i] < 0x7F) i++;
+  while (i < kSlotLength && text[i] == ' ') i++;
+  return i == kSlotLength;
+}
+
+}  // namespace
+
+std::string FindSlot(const Image& image, size_t* slotOffset) {
+  PeLayout pe;
+  if (!ReadPe(image, &pe)) return "not a PE32+ executable";
+  int found = 0;
+  for (const Section& section : pe.sections) {
+    if (section.name != ".data") continue;
+    size_t start = section.rawOffset, size = section.rawSize;
+    size_t end = start > image.size() ? start : (size > image.size() - start ? image.size() : start + size);
+    for (size_t at = start; at < end; at++) {
+      if (IsSlotAt(image, at, end)) {
+        found++;
+        *slotOffset = at;
+      }
+    }
+  }
+  if (found == 0) return "no address slot in the .data section";
+  if (found > 1) return "more than one address slot (" + std::to_string(found) + "); refusing to guess";
+  return "";
+}
+
+std::string CheckAddress(const std::string& address) {
+  if (address.size() > kSlotLength)
+    return "the address is " + std::to_string(address.size()) + " bytes long; the slot holds at most 180";
+  if (address.compare(0, 8, "https://") != 0) return "the address must begin with \"https://\"";
+  // A browser drops a double quote from its command line and would open another page.
+  for (unsigned char c : address)
+    if (c <= ' ' || c >= 0x7F || c == '"')
+      return "the address holds a blank, a double quote, a control character or a non-ASCII byte; "
+             "percent-encode it (%20 for a blank, %22 for a quote)";
+  return "";
+}
+
+std::string SlotAddress(const Image& image, size_t slotOffset) {
+  std::string text(reinterpret_cast<const char*>(&image[slotOffset]), kSlotLength);
+  return text.substr(0, text.find(' '));
+}
+
+// The launcher passes over a slot that contains ".invalid" anywhere.
+bool LauncherUsesAddress(const std::string& address) { return address.find(".invalid") == std::string::npos; }
+
+void StampSlot(Image& image, size_t slotOffset, const std::string& address) {
+  memset(&image[slotOffset], ' ', kSlotLength);
+  memcpy(&image[slotOffset], address.data(), address.size());
+  UpdateChecksum(image);
+}
