@@ -1,15 +1,36 @@
 #!/usr/bin/env python3
 """Reads Tarvo.exe's resource section and checks it holds exactly the icon group, its five
-PNG images and the version block, each as the launcher's resources are meant to be."""
+PNG images and the version block, each as the launcher's resources are meant to be. With
+--icon FILE.ico and --name NAME, a branded launcher's: the file's images, in its order, and
+NAME as the description and product name.
+usage: check_resources.py EXE [--icon FILE.ico] [--name NAME]"""
+import argparse
 import struct
 import sys
 
 RT_ICON, RT_GROUP_ICON, RT_VERSION = 3, 14, 16
 ENGLISH_US = 1033
 SIZES = [16, 32, 48, 64, 256]
-STRINGS = [("CompanyName", "Tarvo"), ("FileDescription", "Tarvo"), ("FileVersion", "1.0.0"),
-           ("InternalName", "Tarvo"), ("OriginalFilename", "Tarvo.exe"), ("ProductName", "Tarvo"),
-           ("ProductVersion", "1.0.0")]
+
+
+def strings(name):
+    return [("CompanyName", "Tarvo"), ("FileDescription", name), ("FileVersion", "1.0.0"),
+            ("InternalName", "Tarvo"), ("OriginalFilename", "Tarvo.exe"), ("ProductName", name),
+            ("ProductVersion", "1.0.0")]
+
+
+def icon_file(path):
+    """The group entries and images that an .ico file makes: (width, height, colours, planes,
+    bits, image bytes), planes and bits given the resource compiler's defaults when 0."""
+    data = open(path, "rb").read()
+    result = []
+    for i in range(struct.unpack_from("<H", data, 4)[0]):
+        width, height, colours, _, planes, bits, size, offset = struct.unpack_from("<BBBBHHII", data, 6 + 16 * i)
+        implied = 0
+        while colours > (1 << implied):
+            implied += 1
+        result.append((width, height, colours, planes or 1, bits or implied, data[offset:offset + size]))
+    return result
 
 
 def resources(data):
@@ -61,22 +82,28 @@ def version_node(data, at=0):
     return key, value, children
 
 
-def check(data):
+def check(data, icon=None, name="Tarvo"):
     failures = []
     found = resources(data)
+    count = len(icon) if icon else len(SIZES)
     expected_keys = {(RT_GROUP_ICON, 1, ENGLISH_US), (RT_VERSION, 1, ENGLISH_US)}
-    expected_keys |= {(RT_ICON, i, ENGLISH_US) for i in range(1, 6)}
+    expected_keys |= {(RT_ICON, i, ENGLISH_US) for i in range(1, count + 1)}
     if set(found) != expected_keys:
         failures.append("resources %s, expected %s" % (sorted(found), sorted(expected_keys)))
         return failures
 
     group = found[(RT_GROUP_ICON, 1, ENGLISH_US)]
-    if struct.unpack_from("<HHH", group) != (0, 1, 5) or len(group) != 6 + 14 * 5:
+    if struct.unpack_from("<HHH", group) != (0, 1, count) or len(group) != 6 + 14 * count:
         failures.append("icon group header %r" % (group[:6],))
-    for index, size in enumerate(SIZES):
+    for index in range(count):
         width, height, colours, _, planes, bits, length, image_id = struct.unpack_from("<BBBBHHIH", group, 6 + 14 * index)
-        written = 0 if size == 256 else size
         image = found.get((RT_ICON, image_id, ENGLISH_US), b"")
+        if icon:
+            if (width, height, colours, planes, bits, image) != icon[index] or (length, image_id) != (len(image), index + 1):
+                failures.append("icon image %d differs from the .ico file's" % (index + 1))
+            continue
+        size = SIZES[index]
+        written = 0 if size == 256 else size
         if (width, height, colours, planes, bits, image_id) != (written, written, 0, 1, 32, index + 1) or length != len(image):
             failures.append("icon directory entry %d: %r" % (index + 1, (width, height, colours, planes, bits, length, image_id)))
         png = struct.unpack_from(">8s4x4sIIBB", image) if len(image) >= 26 else None
@@ -92,9 +119,9 @@ def check(data):
         failures.append("version blocks %s" % list(blocks))
         return failures
     tables = blocks["StringFileInfo"]
-    strings = [(k, v.decode("utf-16-le").rstrip("\0")) for k, v, _ in tables[0][2]] if tables else []
-    if [t[0] for t in tables] != ["040904B0"] or strings != STRINGS:
-        failures.append("string table %s: %r" % ([t[0] for t in tables], strings))
+    table = [(k, v.decode("utf-16-le").rstrip("\0")) for k, v, _ in tables[0][2]] if tables else []
+    if [t[0] for t in tables] != ["040904B0"] or table != strings(name):
+        failures.append("string table %s: %r" % ([t[0] for t in tables], table))
     translations = [(k, v) for k, v, _ in blocks["VarFileInfo"]]
     if translations != [("Translation", struct.pack("<HH", 0x0409, 1200))]:
         failures.append("translation %r" % translations)
@@ -102,10 +129,16 @@ def check(data):
 
 
 def main():
-    failures = check(open(sys.argv[1], "rb").read())
+    parser = argparse.ArgumentParser()
+    parser.add_argument("exe")
+    parser.add_argument("--icon")
+    parser.add_argument("--name", default="Tarvo")
+    options = parser.parse_args()
+    icon = icon_file(options.icon) if options.icon else None
+    failures = check(open(options.exe, "rb").read(), icon, options.name)
     for failure in failures:
         print("FAIL: " + failure)
-    print("resources of %s: %s" % (sys.argv[1], "as expected" if not failures else "%d faults" % len(failures)))
+    print("resources of %s: %s" % (options.exe, "as expected" if not failures else "%d faults" % len(failures)))
     return 1 if failures else 0
 
 

@@ -47,7 +47,39 @@ refused "not PE" "not a PE32+" "$work/text.exe" https://example.org/ "$work/out.
 refused "no slot" "no address slot" "$windows_build/tests/e2e/fake_browser.exe" https://example.org/ "$work/out.exe"
 refused "missing input" "cannot read" "$work/missing.exe" https://example.org/ "$work/out.exe"
 refused "unwritable output" "cannot write" "$placeholder" https://example.org/ "$work/no/such/folder/out.exe"
-refused "unknown option" "unknown or repeated option" "$placeholder" https://example.org/ "$work/out.exe" --sign
+refused "unknown option" "unknown, repeated or incomplete option" "$placeholder" https://example.org/ "$work/out.exe" --sign
+
+# Branding: a launcher stamped with an icon and a name equals one configured with them, for
+# two icons of different sizes, and a branded launcher stamped again equals the other.
+python3 "$source_dir/tests/make_icons.py" "$work/icons"
+name='Café ✓ "Desk" \ 😀'
+for icon in a b; do
+  cmake -S "$source_dir" --preset windows -B "$work/build" "-DTARVO_ADDRESS=https://example.org/$icon" \
+    "-DTARVO_ICON=$work/icons/desk-$icon.ico" "-DTARVO_NAME=$name $icon" >/dev/null &&
+    cmake --build "$work/build" --target Tarvo >/dev/null && cp "$work/build/Tarvo.exe" "$work/configured-$icon.exe"
+  rm -rf "$work/build"
+  "$tool" "$placeholder" "https://example.org/$icon" -o "$work/branded-$icon.exe" --icon "$work/icons/desk-$icon.ico" \
+    --name "$name $icon" && same "branded with desk-$icon.ico = configured" "$work/branded-$icon.exe" "$work/configured-$icon.exe"
+  checks=$((checks + 1))
+  python3 "$source_dir/tests/check_resources.py" "$work/branded-$icon.exe" --icon "$work/icons/desk-$icon.ico" \
+    --name "$name $icon" >/dev/null || fail "resources of the launcher branded with desk-$icon.ico"
+done
+"$tool" "$work/branded-a.exe" https://example.org/b -o "$work/rebranded.exe" --name "$name b" --icon "$work/icons/desk-b.ico" &&
+  same "branded again, with the smaller icon" "$work/rebranded.exe" "$work/configured-b.exe"
+"$tool" "$work/branded-a.exe" https://example.org/a -o "$work/plain.exe" && same "no branding options keep the resources" "$work/plain.exe" "$work/configured-a.exe"
+for bad in bad-header:"bad header" outside:"lies outside the file" wrong-size:"but its entry says" too-large:"larger than 1 MiB"; do
+  refused "icon ${bad%%:*}" "${bad#*:}" "$placeholder" https://example.org/ "$work/out.exe" --icon "$work/icons/${bad%%:*}.ico"
+done
+refused "empty name" "1 to 64" "$placeholder" https://example.org/ "$work/out.exe" --name ""
+refused "65-character name" "65 characters" "$placeholder" https://example.org/ "$work/out.exe" --name "$(printf 'n%.0s' $(seq 65))"
+refused "control character in the name" "control character" "$placeholder" https://example.org/ "$work/out.exe" --name $'a\tb'
+refused "name not UTF-8" "not UTF-8" "$placeholder" https://example.org/ "$work/out.exe" --name $'a\xe9b'
+python3 - "$placeholder" "$work/moved.exe" <<'PY'
+import sys
+data = open(sys.argv[1], "rb").read()
+open(sys.argv[2], "wb").write(data.replace(b".reloc\0\0", b".zzzzz\0\0", 1))
+PY
+refused "resources not last but for .reloc" "not the last section" "$work/moved.exe" https://example.org/ "$work/out.exe" --name Desk
 
 # Signing, with a throwaway code-signing certificate made here and removed with $work.
 openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/key.pem" -out "$work/cert.pem" -days 2 \

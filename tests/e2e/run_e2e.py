@@ -25,6 +25,7 @@ E2E = "C:\\tarvo-e2e"
 ADDRESS = "https://example.org/desk"
 LONG = "https://example.org/" + "a" * 600
 STAMPED = "https://example.org/stamped"
+BRANDED = "https://example.org/branded"
 SAVED = "appdata/Tarvo/url.txt"       # files are named relative to C:\\tarvo-e2e
 APPDATA = "APPDATA=" + E2E + "\\appdata"
 
@@ -178,6 +179,7 @@ SCENARIOS = [
               PASTE(PAGE.url + "/desk --user-agent=INJECTED") + OPEN_DESK, edge(PAGE.url + "/desk%20--user-agent=INJECTED"),
               (PAGE.url + "/desk%20--user-agent=INJECTED").encode(), real="/desk%20--user-agent=INJECTED"),
     row("signed per-user launcher, no argument", ("wine", []), edge(STAMPED), build="signed"),
+    row("branded launcher, no argument", ("wine", []), edge(BRANDED), build="branded"),
     faulty_save("fault: Tarvo folder is a file", None, {"appdata/Tarvo": b"a file"}, {"appdata/Tarvo": b"a file"}),
     faulty_save("fault: url.txt is a folder", None, {SAVED + "/keep": b"x"}, {SAVED + "/keep": b"x"}),
     faulty_save("fault: url.txt held open without sharing", ("hold", SAVED), OLD, OLD),
@@ -459,6 +461,11 @@ def main():
     builds["stamped"] = os.path.join(work, "Tarvo-stamped.exe")
     subprocess.run([options.stamp_tool, builds["main"], STAMPED, "-o", builds["stamped"]], check=True)
     builds["signed"] = sign(work, builds["stamped"])
+    subprocess.run([sys.executable, os.path.join(os.path.dirname(__file__), "..", "make_icons.py"), work], check=True)
+    builds["branded"] = os.path.join(work, "Tarvo-branded.exe")
+    builds["icon"], builds["stamp_native"] = os.path.join(work, "desk-a.ico"), options.stamp_tool
+    subprocess.run([options.stamp_tool, builds["main"], BRANDED, "-o", builds["branded"], "--icon", builds["icon"],
+                    "--name", "My desk"], check=True)
     screen = Screen(work)
     PAGE.start()
     try:
@@ -529,14 +536,15 @@ def signatures_are_checked(wine, builds):
 
 def stamp_replaces_a_held_output(wine, builds):
     """tarvo-stamp.exe onto an output that a scanner holds open: it refuses with a message
-    and leaves the old output whole, and succeeds once the file is free."""
+    and leaves the old output whole, and succeeds once the file is free; and it brands a
+    launcher as the native tool does."""
     failures = []
     shutil.copy(builds["main"], os.path.join(wine.root, "Tarvo.exe"))
     stamp = [builds["stamp_exe"], E2E + "\\Tarvo.exe"]
     out = os.path.join(wine.root, "Tarvo-out.exe")
 
-    def run(address):
-        result = subprocess.run([WINE] + stamp + [address, "-o", E2E + "\\Tarvo-out.exe"], env=wine.env,
+    def run(address, *options):
+        result = subprocess.run([WINE] + stamp + [address, "-o", E2E + "\\Tarvo-out.exe"] + list(options), env=wine.env,
                                 cwd=wine.root, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=WAIT)
         return result.returncode, result.stderr.decode(errors="replace")
 
@@ -550,6 +558,13 @@ def stamp_replaces_a_held_output(wine, builds):
         check("old output kept (held %s)" % share, os.path.exists(out) and open(out, "rb").read() == old, True, failures)
     check("stamp once the output is free", run("https://example.org/new")[0], 0, failures)
     check("new output written", b"https://example.org/new " in open(out, "rb").read(), True, failures)
+    # A name outside the ANSI code page survives Windows' narrow command line.
+    branding = ["--icon", "Z:" + builds["icon"].replace("/", "\\"), "--name", "Café ✓ 😀"]
+    check("branded on Windows", run(BRANDED, *branding)[0], 0, failures)
+    native = os.path.join(wine.work, "Tarvo-branded-natively.exe")
+    subprocess.run([builds["stamp_native"], builds["main"], BRANDED, "-o", native] + branding[:1] + [builds["icon"]]
+                   + branding[2:], check=True)
+    check("branded on Windows = branded natively", open(out, "rb").read() == open(native, "rb").read(), True, failures)
     check("temporary files left", wine.temporary_files(), [], failures)
     for name in ("Tarvo.exe", "Tarvo-out.exe"):
         os.remove(os.path.join(wine.root, name))

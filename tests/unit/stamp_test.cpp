@@ -7,6 +7,7 @@
 
 #include "../../tools/stamp/signature.h"
 #include "../../tools/stamp/slot.h"
+#include "../../tools/stamp/version.h"
 
 namespace {
 
@@ -126,5 +127,33 @@ TEST(StampSignature, StripsOnlyATableThatEndsTheFile) {
     std::string error = StripSignature(image);
     EXPECT_EQ(error.empty(), c.stripped) << c.name << ": " << error;
     EXPECT_TRUE(c.stripped ? image == unsigned_ : image == before) << c.name;
+  }
+}
+
+TEST(StampName, UtfEightOfOneTo64CharactersWithoutControls) {
+  struct Case { const char* name; std::string text; std::string error; size_t utf16Length; };
+  std::string longest;
+  for (int i = 0; i < 64; i++) longest += "\xc3\xa9";
+  const Case cases[] = {
+    {"plain", "Tarvo", "", 5},
+    {"64 two-byte characters", longest, "", 64},
+    {"outside the BMP: one character, two UTF-16 units", "\xf0\x9f\x98\x80", "", 2},
+    {"empty", "", "1 to 64", 0},
+    {"65 characters", std::string(65, 'a'), "1 to 64", 0},
+    {"TAB", "a\tb", "control character", 0},
+    {"DEL", "a\x7f", "control character", 0},
+    {"C1 control", "a\xc2\x85", "control character", 0},
+    {"cut sequence", "a\xc3", "not UTF-8", 0},
+    {"overlong slash", "\xc0\xaf", "not UTF-8", 0},
+    {"surrogate", "\xed\xa0\x80", "not UTF-8", 0},
+    {"past U+10FFFF", "\xf4\x90\x80\x80", "not UTF-8", 0},
+  };
+  for (const Case& c : cases) {
+    std::u16string utf16;
+    std::string error = CheckName(c.text, &utf16);
+    EXPECT_EQ(error.find(c.error) != std::string::npos && error.empty() == c.error.empty(), true) << c.name << ": " << error;
+    if (c.error.empty()) {
+      EXPECT_EQ(utf16.size(), c.utf16Length) << c.name;
+    }
   }
 }

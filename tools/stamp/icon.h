@@ -1,0 +1,17 @@
+// A Windows .ico file made into icon group 1 and its images, as the resource compiler
+// makes them from the same file.
+#pragma once
+#include "resources.h"
+
+constexpr size_t kIconFileLimit = 1 << 20;
+
+struct IconImage {
+  uint8_t width, height, colours;
+  uint16_t planes, bits;
+  Image data;  // a PNG, or a bitmap without its file header
+};
+
+// Returns an error message, or an empty string when the file is a sound .ico.
+std::string ReadIconFile(const Image& file, std::vector<IconImage>* images);
+// Every RT_ICON and group 1 give way to the images, numbered from 1 in the file's order.
+void ReplaceIcon(std::vector<Resource>& resources, const std::vector<IconImage>& images);

@@ -1,0 +1,11 @@
+// The launcher's name in its version block: "FileDescription" and "ProductName".
+#pragma once
+#include "resources.h"
+
+constexpr size_t kNameLimit = 64;  // characters
+
+// UTF-8 text of 1 to 64 characters without control characters, as UTF-16. Returns an
+// error message, or an empty string.
+std::string CheckName(const std::string& name, std::u16string* utf16);
+// Rewrites the version block with the name; the rest of it stays as it was.
+std::string SetVersionName(std::vector<Resource>& resources, const std::u16string& name);
