@@ -40,13 +40,9 @@ cp build/windows/tests/e2e/fake_browser.exe "$root/bin/chrome.exe"
 rm -f "$root/calls.log"
 
 browser="a stand-in that only records its command line (no display, or no chromium)"
-unset TARVO_REAL_BROWSER
+unset TARVO_REAL_BROWSER TARVO_BROWSER_PROFILE
 if [ -n "${DISPLAY:-}" ] && command -v chromium >/dev/null; then
-  sandbox=""; [ "$(id -u)" -eq 0 ] && sandbox=" --no-sandbox"  # Chromium's rule for root
-  printf '#!/bin/sh\nexec chromium --user-data-dir="%s"%s --no-first-run --no-default-browser-check "$@"\n' \
-    "$run/chromium-profile" "$sandbox" > "$run/chromium.sh"
-  chmod +x "$run/chromium.sh"
-  export TARVO_REAL_BROWSER=$run/chromium.sh
+  export TARVO_REAL_BROWSER=$PWD/tests/e2e/chromium.sh TARVO_BROWSER_PROFILE=$run/chromium-profile
   browser="Chromium, in an app window"
 fi
 

@@ -299,13 +299,6 @@ class Wine:
                         PATH=guard + os.pathsep + os.environ.get("PATH", ""))
         self.guard_log = os.path.join(work, "host-browser-reached")
         self.profile = os.path.join(work, "chromium-profile")
-        self.chromium = os.path.join(work, "chromium.sh")
-        # A throwaway profile; Chromium refuses to run as root without --no-sandbox.
-        sandbox = " --no-sandbox" if os.geteuid() == 0 else ""
-        with open(self.chromium, "w") as f:
-            f.write('#!/bin/sh\nexec chromium --user-data-dir="%s"%s --no-first-run --no-default-browser-check '
-                    '--disable-gpu --password-store=basic "$@"\n' % (self.profile, sandbox))
-        os.chmod(self.chromium, 0o755)
         os.makedirs(guard, exist_ok=True)
         for name in ("xdg-open", "x-www-browser", "sensible-browser"):
             script = os.path.join(guard, name)
@@ -365,7 +358,8 @@ class Wine:
             with open(os.path.join(self.root, "spawn.spec"), "wb") as f:
                 f.write(b"".join(r.encode("latin-1") + b"\0" for r in records))
             command = [os.path.join(self.root, "spawn.exe"), E2E + "\\spawn.spec"]
-        env = dict(self.env, TARVO_REAL_BROWSER=self.chromium) if real else self.env
+        chromium = os.path.join(os.path.dirname(os.path.abspath(__file__)), "chromium.sh")
+        env = dict(self.env, TARVO_REAL_BROWSER=chromium, TARVO_BROWSER_PROFILE=self.profile) if real else self.env
         return subprocess.Popen([WINE] + command, env=env, cwd=self.root,
                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
@@ -431,6 +425,13 @@ class Wine:
     def file(self, name):
         path = os.path.join(self.root, name)
         return open(path, "rb").read() if os.path.isfile(path) else None
+
+
+def report(name, failures):
+    print("%s: %s" % ("PASS" if not failures else "FAIL", name), flush=True)
+    for failure in failures:
+        print("    " + failure)
+    return not failures
 
 
 def check(name, actual, expected, failures):
@@ -528,10 +529,7 @@ def signatures_are_checked(wine, builds):
                                 stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=WAIT)
         check("WinVerifyTrust of " + name, result.stdout.decode().strip(), expected, failures)
         os.remove(os.path.join(wine.root, name))
-    print("%s: WinVerifyTrust of the signed launcher" % ("PASS" if not failures else "FAIL"), flush=True)
-    for failure in failures:
-        print("    " + failure)
-    return not failures
+    return report("WinVerifyTrust of the signed launcher", failures)
 
 
 def stamp_replaces_a_held_output(wine, builds):
@@ -568,10 +566,7 @@ def stamp_replaces_a_held_output(wine, builds):
     check("temporary files left", wine.temporary_files(), [], failures)
     for name in ("Tarvo.exe", "Tarvo-out.exe"):
         os.remove(os.path.join(wine.root, name))
-    print("%s: tarvo-stamp.exe and a held output" % ("PASS" if not failures else "FAIL"), flush=True)
-    for failure in failures:
-        print("    " + failure)
-    return not failures
+    return report("tarvo-stamp.exe and a held output", failures)
 
 
 def run_scenario(wine, screen, builds, scenario):
@@ -615,10 +610,7 @@ def run_scenario(wine, screen, builds, scenario):
         check_real_browser(screen, wine, scenario["real"], failures)
     check("host browser reached", os.path.exists(wine.guard_log), False, failures)
     check("temporary files left", wine.temporary_files(), [], failures)
-    print("%s: %s" % ("PASS" if not failures else "FAIL", scenario["name"]), flush=True)
-    for failure in failures:
-        print("    " + failure)
-    return not failures
+    return report(scenario["name"], failures)
 
 
 if __name__ == "__main__":

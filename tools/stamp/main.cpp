@@ -131,9 +131,9 @@ int Stamp(const std::string& input, const std::string& address, const std::strin
     return Fail(input + " is signed, and stamping would break its signature: stamp the unsigned release, "
                 "or pass --strip-signature (and sign the output afresh)");
   if (IsSigned(image) && !(error = StripSignature(image)).empty()) return Fail(input + ": " + error);
+  // Branding rebuilds only what follows .data, so the slot stays where it was found.
   error = FindSlot(image, &slot);
   if (error.empty()) error = Brand(image, options, images, name);
-  if (error.empty()) error = FindSlot(image, &slot);
   if (!error.empty()) return Fail(input + ": " + error);
   StampSlot(image, slot, address);
   error = WriteImage(output, image);

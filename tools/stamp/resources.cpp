@@ -71,8 +71,6 @@ struct Reader {
   }
 };
 
-void PutBytes(Image& out, size_t at, const Image& bytes) { std::copy(bytes.begin(), bytes.end(), out.begin() + at); }
-
 Image BuildSection(const std::vector<Resource>& resources, uint32_t virtualAddress) {
   std::vector<uint32_t> types;
   for (const Resource& r : resources)
@@ -113,7 +111,7 @@ Image BuildSection(const std::vector<Resource>& resources, uint32_t virtualAddre
   for (size_t i = 0; i < resources.size(); i++) {
     WriteLe(out, dataEntries + kDataEntrySize * i, static_cast<uint32_t>(virtualAddress + data), 4);
     WriteLe(out, dataEntries + kDataEntrySize * i + 4, static_cast<uint32_t>(resources[i].data.size()), 4);
-    PutBytes(out, data, resources[i].data);
+    std::copy(resources[i].data.begin(), resources[i].data.end(), out.begin() + data);
     data = AlignUp(data + resources[i].data.size(), 8);
   }
   return out;
