@@ -30,11 +30,12 @@ shown=$("$tool" --show "$built_in")
 
 refused() {  # refused NAME EXPECTED-MESSAGE INPUT ADDRESS OUTPUT [OPTION...]
   checks=$((checks + 1))
-  local before; before=$( { sha256sum < "$3"; } 2>/dev/null)
+  digest() { [ -f "$1" ] && sha256sum < "$1"; }
+  local before; before=$(digest "$3")
   if message=$("$tool" "$3" "$4" -o "$5" "${@:6}" 2>&1); then fail "$1: accepted"; fi
   [[ $message == *"$2"* ]] || fail "$1: said '$message'"
   ls "$5"* >/dev/null 2>&1 && fail "$1: wrote $5"
-  [ "$( { sha256sum < "$3"; } 2>/dev/null)" = "$before" ] || fail "$1: changed its input"
+  [ "$(digest "$3")" = "$before" ] || fail "$1: changed its input"
 }
 printf 'not an executable' > "$work/text.exe"
 refused "181 bytes" "at most 180" "$placeholder" "https://$(printf 'a%.0s' $(seq 173))" "$work/out.exe"
@@ -45,8 +46,45 @@ refused "control character" "percent-encode" "$placeholder" $'https://example.or
 refused "non-ASCII" "percent-encode" "$placeholder" $'https://example.org/\xc3\xa9' "$work/out.exe"
 refused "not PE" "not a PE32+" "$work/text.exe" https://example.org/ "$work/out.exe"
 refused "no slot" "no address slot" "$windows_build/tests/e2e/fake_browser.exe" https://example.org/ "$work/out.exe"
-refused "missing input" "cannot read" "$work/missing.exe" https://example.org/ "$work/out.exe"
-refused "unwritable output" "cannot write" "$placeholder" https://example.org/ "$work/no/such/folder/out.exe"
+refused "missing input" "missing.exe: No such file or directory" "$work/missing.exe" https://example.org/ "$work/out.exe"
+refused "unwritable output" "out.exe: No such file or directory" "$placeholder" https://example.org/ "$work/no/such/folder/out.exe"
+refused "endless input" "/dev/zero: not a regular file" /dev/zero https://example.org/ "$work/out.exe"
+refused "endless icon" "/dev/zero: not a regular file" "$placeholder" https://example.org/ "$work/out.exe" --icon /dev/zero
+checks=$((checks + 1))
+message=$("$tool" --show /dev/zero 2>&1) && fail "--show /dev/zero: accepted"
+[[ $message == *"not a regular file"* ]] || fail "--show /dev/zero: said '$message'"
+mkfifo "$work/fifo"
+for where in input icon; do  # a FIFO nobody writes to must be refused, not waited on
+  checks=$((checks + 1))
+  if [ $where = input ]; then arguments=("$work/fifo" https://example.org/ -o "$work/out.exe")
+  else arguments=("$placeholder" https://example.org/ -o "$work/out.exe" --icon "$work/fifo"); fi
+  message=$(timeout 10 "$tool" "${arguments[@]}" 2>&1); status=$?
+  [ $status -ne 0 ] && [ $status -ne 124 ] && [[ $message == *"not a regular file"* ]] || fail "FIFO as $where: status $status, '$message'"
+done
+
+# The temporary file is the tool's own: a link or a folder at the old fixed name stays as it
+# was, and eight stamps at once onto one output always leave one whole launcher.
+printf 'keep me' > "$work/victim"
+ln -s "$work/victim" "$work/linked.exe.partial"
+mkdir "$work/folder.exe.partial"
+checks=$((checks + 1))
+"$tool" "$placeholder" https://example.org/built-in -o "$work/linked.exe" && [ "$(cat "$work/victim")" = "keep me" ] &&
+  [ -L "$work/linked.exe.partial" ] && [ ! -L "$work/linked.exe" ] && cmp -s "$work/linked.exe" "$built_in" ||
+  fail "a link at the temporary name"
+checks=$((checks + 1))
+"$tool" "$placeholder" https://example.org/built-in -o "$work/folder.exe" && [ -d "$work/folder.exe.partial" ] ||
+  fail "a folder at the temporary name"
+for n in 1 2 3 4 5 6 7 8; do "$tool" "$placeholder" "https://example.org/$n" -o "$work/each-$n.exe"; done
+checks=$((checks + 1))
+for round in $(seq 50); do
+  pids=()
+  for n in 1 2 3 4 5 6 7 8; do "$tool" "$placeholder" "https://example.org/$n" -o "$work/shared.exe" & pids+=($!); done
+  for pid in "${pids[@]}"; do wait "$pid" || { fail "eight stamps at once, round $round: one failed"; break 2; }; done
+  whole=0
+  for n in 1 2 3 4 5 6 7 8; do cmp -s "$work/shared.exe" "$work/each-$n.exe" && whole=1; done
+  [ $whole -eq 1 ] || { fail "eight stamps at once, round $round: a torn output"; break; }
+done
+ls "$work"/*.partial-* >/dev/null 2>&1 && fail "temporary files left: $(ls "$work"/*.partial-*)"
 refused "unknown option" "unknown, repeated or incomplete option" "$placeholder" https://example.org/ "$work/out.exe" --sign
 
 # Branding: a launcher stamped with an icon and a name equals one configured with them, for
@@ -67,7 +105,8 @@ done
 "$tool" "$work/branded-a.exe" https://example.org/b -o "$work/rebranded.exe" --name "$name b" --icon "$work/icons/desk-b.ico" &&
   same "branded again, with the smaller icon" "$work/rebranded.exe" "$work/configured-b.exe"
 "$tool" "$work/branded-a.exe" https://example.org/a -o "$work/plain.exe" && same "no branding options keep the resources" "$work/plain.exe" "$work/configured-a.exe"
-for bad in bad-header:"bad header" outside:"lies outside the file" wrong-size:"but its entry says" too-large:"larger than 1 MiB"; do
+for bad in bad-header:"bad header" outside:"lies outside the file" wrong-size:"but its entry says" too-large:"larger than 1 MiB" \
+    aliased:"overlap each other"; do
   refused "icon ${bad%%:*}" "${bad#*:}" "$placeholder" https://example.org/ "$work/out.exe" --icon "$work/icons/${bad%%:*}.ico"
 done
 refused "empty name" "1 to 64" "$placeholder" https://example.org/ "$work/out.exe" --name ""
@@ -95,7 +134,7 @@ refused "signed input" "--strip-signature" "$work/signed.exe" https://example.or
 "$tool" "$work/signed.exe" https://example.org/built-in -o "$work/d.exe" --strip-signature &&
   same "stripped and stamped = stamped unsigned" "$work/d.exe" "$built_in"
 cat "$work/signed.exe" "$work/text.exe" > "$work/appended.exe"
-refused "bytes after the signature" "does not end the file" "$work/appended.exe" https://example.org/ "$work/out.exe" --strip-signature
+refused "bytes after the signature" "certificate table does not lie" "$work/appended.exe" https://example.org/ "$work/out.exe" --strip-signature
 sign "$work/a.exe" "$work/a-signed.exe" -certs "$work/cert.pem" -key "$work/key.pem"
 checks=$((checks + 1))
 osslsigncode verify -CAfile "$work/cert.pem" -in "$work/a-signed.exe" >/dev/null || fail "stamped, then signed: verify"

@@ -2,7 +2,7 @@
 """Writes the test icons into a folder: desk-a.ico (a 24-pixel PNG, a 16-pixel bitmap whose
 entry leaves planes and bit count at 0, and a 256-pixel PNG) and the smaller desk-b.ico (one
 20-pixel PNG), and faulty ones named for their fault: bad-header, outside, wrong-size and
-too-large."""
+too-large, and aliased (40 entries, one image)."""
 import os
 import struct
 import sys
@@ -33,6 +33,13 @@ def ico(images):
     return out + b"".join(image[4] for image in images)
 
 
+def aliased(count, image):
+    """count entries that all point at the one image."""
+    head = struct.pack("<HHH", 0, 1, count)
+    entry = struct.pack("<BBBBHHII", 0, 0, 0, 0, 1, 32, len(image), 6 + 16 * count)
+    return head + entry * count + image
+
+
 def main():
     folder = sys.argv[1]
     os.makedirs(folder, exist_ok=True)
@@ -45,6 +52,7 @@ def main():
         "outside.ico": good_a[:-10],
         "wrong-size.ico": ico([(32, 32, 1, 32, png(24, (0, 0, 0, 255)))]),
         "too-large.ico": ico([(24, 24, 1, 32, png(24, (0, 0, 0, 255)) + b"\0" * (1 << 20))]),
+        "aliased.ico": aliased(40, png(256, (0, 0, 0, 255)) + b"\0" * 4096),
     }
     for name, data in files.items():
         with open(os.path.join(folder, name), "wb") as f:

@@ -1,12 +1,15 @@
 // tarvo-stamp's slot finding and address rules, on small PE32+ images made here.
 #include <string.h>
 
+#include <functional>
 #include <string>
 
 #include <gtest/gtest.h>
 
+#include "../../tools/stamp/files.h"
 #include "../../tools/stamp/signature.h"
 #include "../../tools/stamp/slot.h"
+#include "../../tools/stamp/stamp.h"
 #include "../../tools/stamp/version.h"
 
 namespace {
@@ -17,10 +20,12 @@ void Put(Image& image, size_t at, uint32_t value, int bytes) {
   for (int i = 0; i < bytes; i++) image[at + i] = static_cast<unsigned char>(value >> (8 * i));
 }
 
-// MZ header, PE header, a PE32+ optional header and one section holding data.
+// MZ header, PE header, a PE32+ optional header and one section holding data, laid out as a
+// linker would: 512-byte file alignment, 4 KiB pages.
 Image MakePe(const std::string& data, const char* section = ".data", uint32_t sectionSize = 0,
              uint16_t magic = 0x20B, uint16_t characteristics = 0x0022, uint32_t checksum = 0) {
   const size_t pe = 0x40, optional = pe + 24, table = optional + 240, raw = 0x200;
+  const uint32_t size = sectionSize ? sectionSize : static_cast<uint32_t>(data.size());
   Image image(raw + data.size(), 0);
   image[0] = 'M', image[1] = 'Z';
   Put(image, 0x3C, pe, 4);
@@ -30,13 +35,25 @@ Image MakePe(const std::string& data, const char* section = ".data", uint32_t se
   Put(image, pe + 20, 240, 2);
   Put(image, pe + 22, characteristics, 2);
   Put(image, optional, magic, 2);
-  Put(image, optional + 108, 16, 4);  // data directories
+  Put(image, optional + 32, 0x1000, 4);  // section alignment
+  Put(image, optional + 36, 0x200, 4);   // file alignment
+  Put(image, optional + 56, 0x1000 + (size + 0xFFF) / 0x1000 * 0x1000, 4);  // size of image
+  Put(image, optional + 60, raw, 4);     // size of headers
   Put(image, optional + 64, checksum, 4);
+  Put(image, optional + 108, 16, 4);     // data directories
   strncpy(reinterpret_cast<char*>(&image[table]), section, 8);
-  Put(image, table + 16, sectionSize ? sectionSize : static_cast<uint32_t>(data.size()), 4);
+  Put(image, table + 8, size, 4);
+  Put(image, table + 12, 0x1000, 4);
+  Put(image, table + 16, size, 4);
   Put(image, table + 20, raw, 4);
   memcpy(&image[raw], data.data(), data.size());
   return image;
+}
+
+std::string FindSlotIn(const Image& image, size_t* offset) {
+  PeLayout pe;
+  std::string error = ReadPe(image, &pe);
+  return error.empty() ? FindSlot(image, pe, offset) : error;
 }
 
 }  // namespace
@@ -51,7 +68,7 @@ TEST(StampSlot, FindsExactlyOneSlotOrRefuses) {
     {"no slot", MakePe(before), "no address slot", 0},
     {"two slots", MakePe(slot + slot), "more than one", 0},
     {"cut by the section's end", MakePe(slot, ".data", 180), "no address slot", 0},
-    {"cut by the file's end", MakePe(slot.substr(0, 170), ".data", 181), "no address slot", 0},
+    {"cut by the file's end", MakePe(slot.substr(0, 170), ".data", 181), "section 1 (.data) runs past the end", 0},
     {"in another section", MakePe(slot, ".rdata"), "no address slot", 0},
     {"no NUL after 180", MakePe(slot.substr(0, 180) + "x"), "no address slot", 0},
     {"blank inside the text", MakePe("https://a b" + slot.substr(11)), "no address slot", 0},
@@ -63,7 +80,7 @@ TEST(StampSlot, FindsExactlyOneSlotOrRefuses) {
   };
   for (const Case& c : cases) {
     size_t offset = 0;
-    std::string error = FindSlot(c.image, &offset);
+    std::string error = FindSlotIn(c.image, &offset);
     EXPECT_EQ(error.substr(0, c.error.size()), c.error) << c.name << ": " << error;
     if (c.error.empty()) {
       EXPECT_EQ(offset, c.offset) << c.name;
@@ -92,41 +109,50 @@ TEST(StampSlot, StampPadsAndKeepsTheChecksumRight) {
   for (uint32_t checksum : {0u, 0x1234u}) {
     Image image = MakePe("ab" + kPlaceholder, ".data", 0, 0x20B, 0x0022, checksum);
     size_t offset = 0;
-    ASSERT_EQ(FindSlot(image, &offset), "");
-    StampSlot(image, offset, "https://example.org/desk");
+    PeLayout pe;
+    ASSERT_EQ(ReadPe(image, &pe), "");
+    ASSERT_EQ(FindSlot(image, pe, &offset), "");
+    StampSlot(image, pe, offset, "https://example.org/desk");
     EXPECT_EQ(SlotAddress(image, offset), "https://example.org/desk");
     EXPECT_EQ(std::string(reinterpret_cast<char*>(&image[offset + 24]), 157), std::string(156, ' ') + '\0');
     uint32_t stored = image[0x40 + 24 + 64] | image[0x40 + 24 + 65] << 8 | image[0x40 + 24 + 66] << 16 |
                       static_cast<uint32_t>(image[0x40 + 24 + 67]) << 24;
-    EXPECT_EQ(stored, checksum ? PeChecksum(image) : 0u) << checksum;
+    EXPECT_EQ(stored, checksum ? PeChecksum(image, pe) : 0u) << checksum;
     EXPECT_EQ(LauncherUsesAddress(SlotAddress(image, offset)), true);
-    StampSlot(image, offset, "https://tarvo.invalid/");
+    StampSlot(image, pe, offset, "https://tarvo.invalid/");
     EXPECT_FALSE(LauncherUsesAddress(SlotAddress(image, offset)));
   }
 }
 
-TEST(StampSignature, StripsOnlyATableThatEndsTheFile) {
+TEST(StampSignature, StripsOnlyAWellFormedTableThatEndsTheFile) {
   const size_t entry = 0x40 + 24 + 112 + 8 * 4;  // the certificate table's directory entry
-  struct Case { const char* name; uint32_t offset, size; size_t extra; bool stripped; };
+  struct Case { const char* name; uint32_t offset, size; size_t extra; uint32_t revisionAndType; bool stripped; };
   const Case cases[] = {
-    {"ends the file", 0x400, 0x40, 0x40, true},
-    {"bytes after it", 0x400, 0x40, 0x48, false},
-    {"offset past the end", 0x900, 0x40, 0x40, false},
-    {"size past the end", 0x400, 0xFFFFFFF0u, 0x40, false},
+    {"ends the file", 0x400, 0x40, 0x40, 0x00020200, true},
+    {"bytes after it", 0x400, 0x40, 0x48, 0x00020200, false},
+    {"offset past the end", 0x900, 0x40, 0x40, 0x00020200, false},
+    {"size past the end", 0x400, 0xFFFFFFF0u, 0x40, 0x00020200, false},
+    {"not an Authenticode entry", 0x400, 0x40, 0x40, 0x00010200, false},
+    {"starts inside the section", 0x3F8, 0x48, 0x40, 0x00020200, false},
   };
   for (const Case& c : cases) {
     Image image = MakePe(kPlaceholder + std::string(0x400 - 0x200 - kPlaceholder.size(), 'x'), ".data", 0, 0x20B,
                          0x0022, 1);
-    UpdateChecksum(image);
+    PeLayout pe;
+    ASSERT_EQ(ReadPe(image, &pe), "");
+    UpdateChecksum(image, pe);
     const Image unsigned_ = image;
     image.resize(image.size() + c.extra, 0xAB);
+    Put(image, c.offset < image.size() ? c.offset : 0x400, 0x40, 4);
+    Put(image, (c.offset < image.size() ? c.offset : 0x400) + 4, c.revisionAndType, 4);
     Put(image, entry, c.offset, 4);
     Put(image, entry + 4, c.size, 4);
-    EXPECT_TRUE(IsSigned(image)) << c.name;
-    const Image before = image;
-    std::string error = StripSignature(image);
+    std::string error = ReadPe(image, &pe);
     EXPECT_EQ(error.empty(), c.stripped) << c.name << ": " << error;
-    EXPECT_TRUE(c.stripped ? image == unsigned_ : image == before) << c.name;
+    if (!error.empty()) continue;
+    EXPECT_TRUE(IsSigned(pe)) << c.name;
+    StripSignature(image, pe);
+    EXPECT_TRUE(image == unsigned_) << c.name;
   }
 }
 
@@ -156,4 +182,83 @@ TEST(StampName, UtfEightOfOneTo64CharactersWithoutControls) {
       EXPECT_EQ(utf16.size(), c.utf16Length) << c.name;
     }
   }
+}
+
+// Crafted launchers, each a few bytes patched into the release build, refused before anything
+// is written: alignments, sections, the certificate table and the resource tree.
+TEST(StampStructure, RefusesCraftedLaunchers) {
+  Image release;
+  unsigned mode = 0;
+  ASSERT_EQ(ReadInput(TARVO_RELEASE_EXE, kLauncherFileLimit, &release, &mode), "");
+  PeLayout pe;
+  ASSERT_EQ(ReadPe(release, &pe), "");
+  auto section = [&](const char* name) {
+    for (const Section& s : pe.sections)
+      if (s.name == name) return s;
+    ADD_FAILURE() << "no section " << name;
+    return Section{};
+  };
+  const Section data = section(".data"), rsrc = section(".rsrc");
+  const size_t optional = pe.optionalHeader, root = rsrc.rawOffset + 16;  // the root's first entry
+  const uint32_t size = static_cast<uint32_t>(release.size());
+  size_t slot = 0;
+  ASSERT_EQ(FindSlot(release, pe, &slot), "");
+  Branding longest;
+  longest.hasName = true;
+  longest.name = std::u16string(kNameLimit, u'n');
+
+  struct Case { const char* name; std::function<void(Image&)> patch; const char* refusal; };
+  const Case cases[] = {
+    {"file alignment 0", [&](Image& i) { Put(i, optional + 36, 0, 4); }, "file alignment"},
+    {"file alignment 1 GiB", [&](Image& i) { Put(i, optional + 36, 0x40000000, 4); }, "file alignment"},
+    {"section alignment 0", [&](Image& i) { Put(i, optional + 32, 0, 4); }, "section alignment"},
+    {"65,535 sections", [&](Image& i) { Put(i, optional - 18, 0xFFFF, 2); }, "65535 sections"},
+    {".rsrc offset and size wrap in 32 bits", [&](Image& i) {
+       Put(i, rsrc.header + 20, 0x40000000, 4);
+       Put(i, rsrc.header + 16, 0xC0006E00, 4);
+     }, "(.rsrc) runs past the end of the file"},
+    {"slot spoilt, .data stretched over .rsrc", [&](Image& i) {
+       i[slot + kSlotLength] = 'x';
+       Put(i, data.header + 8, size - data.rawOffset, 4);
+       Put(i, data.header + 16, size - data.rawOffset, 4);
+     }, "overlaps the headers or the section before it"},
+    {"certificate table over .rsrc and .reloc", [&](Image& i) {
+       Put(i, optional + 112 + 32, rsrc.rawOffset, 4);
+       Put(i, optional + 112 + 36, size - rsrc.rawOffset, 4);
+     }, "certificate table does not lie"},
+    {"certificate table from inside the headers", [&](Image& i) {
+       Put(i, optional + 112 + 32, 0x200, 4);
+       Put(i, optional + 112 + 36, size - 0x200, 4);
+     }, "certificate table does not lie"},
+    {"resource table outside .rsrc", [&](Image& i) { Put(i, optional + 112 + 16, data.virtualAddress, 4); },
+     "resource table does not lie"},
+    {"repeated resource type", [&](Image& i) { memcpy(&i[root + 8], &i[root], 8); }, "repeated or out of order"},
+    {"two types share one directory", [&](Image& i) { memcpy(&i[root + 12], &i[root + 4], 4); }, "reached twice"},
+    {"type id with the name bit", [&](Image& i) { i[root + 3] |= 0x80; }, "name bit"},
+    {"a type a launcher never has", [&](Image& i) { Put(i, root + 16, 24, 4); }, "type 24"},
+  };
+  for (const Case& c : cases) {
+    Image image = release;
+    c.patch(image);
+    std::string error = StampLauncher(image, "https://example.org/desk", longest, true);
+    EXPECT_NE(error.find(c.refusal), std::string::npos) << c.name << ": " << error;
+  }
+  for (size_t cut = 0x2C00; cut <= 0x6E00; cut += 0x200) {
+    Image image(release.begin(), release.begin() + cut);
+    EXPECT_NE(StampLauncher(image, "https://example.org/desk", Branding(), false), "") << "cut at " << cut;
+  }
+
+  // A version block that a 64-character name would take past its 16-bit length.
+  std::vector<Resource> resources;
+  ASSERT_EQ(ReadResources(release, pe, &resources), "");
+  for (Resource& r : resources) {
+    if (r.type != kRtVersion) continue;
+    const size_t rootLength = ((r.data[0] | r.data[1] << 8) + 3u) & ~3u, padding = 65480 - rootLength;
+    r.data.resize(65480, 0);
+    Put(r.data, 0, 65480, 2);
+    Put(r.data, rootLength, static_cast<uint32_t>(padding), 2);
+    Put(r.data, rootLength + 2, static_cast<uint32_t>(padding - 12), 2);
+    Put(r.data, rootLength + 6, 'P', 2);
+  }
+  EXPECT_NE(SetVersionName(resources, longest.name).find("longer than 65,535"), std::string::npos);
 }

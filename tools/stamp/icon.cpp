@@ -33,13 +33,17 @@ std::string ReadIconFile(const Image& file, std::vector<IconImage>* images) {
   if (file.size() < kHeaderSize || ReadLe(file, 0, 2) != 0 || ReadLe(file, 2, 2) != 1 || ReadLe(file, 4, 2) == 0)
     return "not a Windows .ico file (bad header)";
   size_t count = ReadLe(file, 4, 2);
+  if (count > kIconImageLimit) return "the icon file has more than " + std::to_string(kIconImageLimit) + " images";
   if (kHeaderSize + kEntrySize * count > file.size()) return "the icon file's entries run past its end";
   images->clear();
+  // Each image is copied into the launcher, so entries that share bytes would multiply them.
+  std::vector<std::pair<size_t, size_t>> ranges{{0, kHeaderSize + kEntrySize * count}};
   for (size_t i = 0; i < count; i++) {
     size_t entry = kHeaderSize + kEntrySize * i, number = i + 1;
     size_t bytes = ReadLe(file, entry + 8, 4), offset = ReadLe(file, entry + 12, 4);
     if (bytes == 0 || offset > file.size() || bytes > file.size() - offset)
       return "icon image " + std::to_string(number) + " lies outside the file";
+    ranges.push_back({offset, offset + bytes});
     IconImage image{file[entry], file[entry + 1], file[entry + 2], static_cast<uint16_t>(ReadLe(file, entry + 4, 2)),
                     static_cast<uint16_t>(ReadLe(file, entry + 6, 2)),
                     Image(file.begin() + offset, file.begin() + offset + bytes)};
@@ -51,6 +55,9 @@ std::string ReadIconFile(const Image& file, std::vector<IconImage>* images) {
              " pixels, but its entry says " + std::to_string(saidWidth) + "x" + std::to_string(saidHeight);
     images->push_back(image);
   }
+  std::sort(ranges.begin(), ranges.end());
+  for (size_t i = 1; i < ranges.size(); i++)
+    if (ranges[i].first < ranges[i - 1].second) return "icon images overlap each other or the entries";
   return "";
 }
 

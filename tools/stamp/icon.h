@@ -4,6 +4,7 @@
 #include "resources.h"
 
 constexpr size_t kIconFileLimit = 1 << 20;
+constexpr size_t kIconImageLimit = 64;
 
 struct IconImage {
   uint8_t width, height, colours;
@@ -11,7 +12,8 @@ struct IconImage {
   Image data;  // a PNG, or a bitmap without its file header
 };
 
-// Returns an error message, or an empty string when the file is a sound .ico.
+// Returns an error message, or an empty string when the file is a sound .ico: at most 1 MiB
+// and 64 images that share no bytes, so the images too come to at most 1 MiB.
 std::string ReadIconFile(const Image& file, std::vector<IconImage>* images);
 // Every RT_ICON and group 1 give way to the images, numbered from 1 in the file's order.
 void ReplaceIcon(std::vector<Resource>& resources, const std::vector<IconImage>& images);

@@ -10,9 +10,10 @@
 
 #include <string>
 
-#include "icon.h"
+#include "files.h"
 #include "signature.h"
 #include "slot.h"
+#include "stamp.h"
 #include "version.h"
 
 namespace {
@@ -22,29 +23,7 @@ int Fail(const std::string& message) {
   return 1;
 }
 
-bool ReadImage(const std::string& path, Image* image) {
-  FILE* file = fopen(path.c_str(), "rb");
-  if (file == nullptr) return false;
-  unsigned char block[65536];
-  size_t count;
-  while ((count = fread(block, 1, sizeof block, file)) > 0) image->insert(image->end(), block, block + count);
-  bool whole = !ferror(file);
-  fclose(file);
-  return whole;
-}
-
 #ifdef _WIN32
-// Replaces in one step, so the old output (or the input, when -o names it) is never removed
-// first. A virus scanner holds a fresh executable open for a moment: wait it out.
-bool MoveIntoPlace(const std::string& from, const std::string& to) {
-  for (int attempt = 1;; attempt++) {
-    if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
-    DWORD error = GetLastError();
-    if ((error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED) || attempt == 8) return false;
-    Sleep(25);
-  }
-}
-
 // The narrow argv holds the ANSI code page's lossy copy of the command line; the name is
 // taken from the wide one, as UTF-8.
 std::string TextArgument(char** argv, int index) {
@@ -61,33 +40,30 @@ std::string TextArgument(char** argv, int index) {
   return text;
 }
 #else
-bool MoveIntoPlace(const std::string& from, const std::string& to) { return rename(from.c_str(), to.c_str()) == 0; }
 std::string TextArgument(char** argv, int index) { return argv[index]; }
 #endif
 
-// Written beside the output and moved into place, so a failure never leaves half a file
-// and always leaves the old output as it was.
-std::string WriteImage(const std::string& path, const Image& image) {
-  std::string temporary = path + ".partial";
-  FILE* file = fopen(temporary.c_str(), "wb");
-  bool written = file != nullptr && fwrite(image.data(), 1, image.size(), file) == image.size();
-  written = file != nullptr && fclose(file) == 0 && written;
-  if (written && MoveIntoPlace(temporary, path)) return "";
-  remove(temporary.c_str());
-  return "cannot write " + path + (written ? " (it is in use, or cannot be replaced)" : "");
+// Reads a launcher and checks its whole structure before anything is done with it.
+std::string ReadLauncher(const std::string& path, Image* image, PeLayout* pe, unsigned* mode) {
+  std::string error = ReadInput(path, kLauncherFileLimit, image, mode);
+  if (error.empty() && !(error = ReadPe(*image, pe)).empty()) error = path + ": " + error;
+  return error;
 }
 
 int Show(const std::string& input) {
   Image image;
+  PeLayout pe;
   size_t slot = 0;
-  if (!ReadImage(input, &image)) return Fail("cannot read " + input);
-  std::string error = FindSlot(image, &slot);
+  unsigned mode = 0;
+  std::string error = ReadLauncher(input, &image, &pe, &mode);
+  if (!error.empty()) return Fail(error);
+  error = FindSlot(image, pe, &slot);
   if (!error.empty()) return Fail(input + ": " + error);
   std::string address = SlotAddress(image, slot);
   printf("%s\n%s\n%s\n", address.c_str(),
          LauncherUsesAddress(address) ? "used: the launcher opens this address when started without one"
                                       : "passed over: a placeholder (\".invalid\"); the launcher uses the saved address or asks",
-         IsSigned(image) ? "signed" : "unsigned");
+         IsSigned(pe) ? "signed" : "unsigned");
   return 0;
 }
 
@@ -98,45 +74,28 @@ struct Options {
 };
 
 // The icon and the name, checked before anything is read or written for the launcher.
-std::string ReadBranding(const Options& options, std::vector<IconImage>* images, std::u16string* name) {
+std::string ReadBranding(const Options& options, Branding* branding) {
   Image file;
-  if (options.hasIcon && !ReadImage(options.icon, &file)) return "cannot read " + options.icon;
-  std::string error = options.hasIcon ? ReadIconFile(file, images) : "";
-  if (!error.empty()) return options.icon + ": " + error;
-  return options.hasName ? CheckName(options.name, name) : "";
-}
-
-std::string Brand(Image& image, const Options& options, const std::vector<IconImage>& images,
-                  const std::u16string& name) {
-  if (!options.hasIcon && !options.hasName) return "";
-  std::vector<Resource> resources;
-  std::string error = ReadResources(image, &resources);
-  if (error.empty() && options.hasName) error = SetVersionName(resources, name);
+  unsigned mode = 0;
+  branding->hasIcon = options.hasIcon;
+  branding->hasName = options.hasName;
+  std::string error = options.hasIcon ? ReadInput(options.icon, kIconFileLimit, &file, &mode) : "";
   if (!error.empty()) return error;
-  if (options.hasIcon) ReplaceIcon(resources, images);
-  return WriteResources(image, resources);
+  error = options.hasIcon ? ReadIconFile(file, &branding->images) : "";
+  if (!error.empty()) return options.icon + ": " + error;
+  return options.hasName ? CheckName(options.name, &branding->name) : "";
 }
 
 int Stamp(const std::string& input, const std::string& address, const std::string& output, const Options& options) {
+  Branding branding;
   std::string error = CheckAddress(address);
-  if (!error.empty()) return Fail(error);
-  std::vector<IconImage> images;
-  std::u16string name;
-  error = ReadBranding(options, &images, &name);
+  if (error.empty()) error = ReadBranding(options, &branding);
   if (!error.empty()) return Fail(error);
   Image image;
-  size_t slot = 0;
-  if (!ReadImage(input, &image)) return Fail("cannot read " + input);
-  if (IsSigned(image) && !options.stripSignature)
-    return Fail(input + " is signed, and stamping would break its signature: stamp the unsigned release, "
-                "or pass --strip-signature (and sign the output afresh)");
-  if (IsSigned(image) && !(error = StripSignature(image)).empty()) return Fail(input + ": " + error);
-  // Branding rebuilds only what follows .data, so the slot stays where it was found.
-  error = FindSlot(image, &slot);
-  if (error.empty()) error = Brand(image, options, images, name);
-  if (!error.empty()) return Fail(input + ": " + error);
-  StampSlot(image, slot, address);
-  error = WriteImage(output, image);
+  unsigned mode = 0;
+  if (!(error = ReadInput(input, kLauncherFileLimit, &image, &mode)).empty()) return Fail(error);
+  if (!(error = StampLauncher(image, address, branding, options.stripSignature)).empty()) return Fail(input + ": " + error);
+  error = WriteOutput(output, image, mode);
   return error.empty() ? 0 : Fail(error);
 }
 

@@ -1,5 +1,6 @@
-// The PE32+ image that tarvo-stamp edits: header fields, the section table, the data
-// directories and the header checksum, shared by the slot, signature and resource code.
+// The PE32+ image that tarvo-stamp edits: one structural check of the whole file, header
+// fields, the section table, the data directories and the header checksum, shared by the
+// slot, signature, resource and tag code.
 #pragma once
 #include <stddef.h>
 #include <stdint.h>
@@ -21,24 +22,26 @@ struct Section {
 struct PeLayout {
   size_t optionalHeader = 0, sectionTable = 0, directories = 0;
   std::vector<Section> sections;
+  size_t certificateOffset = 0, certificateSize = 0;  // both 0 when the image is unsigned
 };
 
 uint32_t ReadLe(const Image& image, size_t at, size_t bytes);
 void WriteLe(Image& image, size_t at, uint32_t value, size_t bytes);
 
-// False unless the image is a PE32+ executable (not a DLL) whose headers, section table and
-// data directories lie within the file.
-bool ReadPe(const Image& image, PeLayout* pe);
+// Every mode works on what this accepted: a PE32+ executable (not a DLL) whose alignments,
+// headers, sections and certificate table are each where a linker and a signer put them,
+// checked in 64-bit arithmetic. Returns "" or the rule that failed.
+std::string ReadPe(const Image& image, PeLayout* pe);
 
 // The offset of a data directory entry's address field; its size field follows.
 size_t DirectoryEntry(const PeLayout& pe, DataDirectory entry);
-const Section* FindSection(const PeLayout& pe, const char* name);
 
 // The header checksum: a folded 16-bit sum of the file, its own field counted as zero, plus
 // the file's length. Kept right after any change, unless the image carries none (zero).
-uint32_t PeChecksum(const Image& image);
-void UpdateChecksum(Image& image);
+uint32_t PeChecksum(const Image& image, const PeLayout& pe);
+void UpdateChecksum(Image& image, const PeLayout& pe);
 
 // Optional header fields, as offsets from its start.
 constexpr size_t kSizeOfInitializedData = 8, kSectionAlignment = 32, kFileAlignment = 36,
-                 kSizeOfImage = 56, kChecksumField = 64;
+                 kSizeOfImage = 56, kSizeOfHeaders = 60, kChecksumField = 64;
+constexpr size_t kSectionLimit = 96;

@@ -4,11 +4,14 @@
 #include "resources.h"
 
 #include <algorithm>
+#include <set>
 
 namespace {
 
 constexpr uint32_t kSubdirectory = 0x80000000u;
 constexpr size_t kDirectorySize = 16, kDirectoryEntrySize = 8, kDataEntrySize = 16;
+// A launcher has 7 resources; a branded one at most 64 images, their group and the version.
+constexpr size_t kResourceLimit = 128;
 
 size_t AlignUp(size_t value, size_t alignment) { return (value + alignment - 1) / alignment * alignment; }
 
@@ -18,7 +21,7 @@ struct Place {
 };
 
 // Rebuilding moves everything after .rsrc, so only .reloc may follow it, in the file and in
-// memory, and nothing may follow .reloc.
+// memory, and nothing may follow .reloc. ReadPe has put every section within the file.
 std::string FindPlace(const Image& image, const PeLayout& pe, Place* place) {
   const std::vector<Section>& s = pe.sections;
   size_t count = s.size();
@@ -27,30 +30,45 @@ std::string FindPlace(const Image& image, const PeLayout& pe, Place* place) {
     return "the resource section is not the last section but for .reloc; tarvo-stamp cannot rebuild it";
   place->resources = &s[count - (endsWithReloc ? 2 : 1)];
   place->relocations = endsWithReloc ? &s[count - 1] : nullptr;
+  const Section& rsrc = *place->resources;
   const Section& last = s[count - 1];
-  bool packed = !endsWithReloc || place->resources->rawOffset + place->resources->rawSize == last.rawOffset;
-  if (!packed || last.rawOffset + last.rawSize != image.size() || place->resources->rawSize < place->resources->virtualSize)
+  bool packed = !endsWithReloc || size_t{rsrc.rawOffset} + rsrc.rawSize == last.rawOffset;
+  if (!packed || size_t{last.rawOffset} + last.rawSize != image.size() || rsrc.rawSize < rsrc.virtualSize)
     return "the resource section is not laid out where tarvo-stamp can rebuild it";
+  size_t table = DirectoryEntry(pe, kResourceTable);
+  if (ReadLe(image, table, 4) != rsrc.virtualAddress || ReadLe(image, table + 4, 4) > rsrc.virtualSize)
+    return "the resource table does not lie at the start of .rsrc";
   return "";
 }
 
+// The tree is read only in the shape a launcher's has, so that nothing in it can be reached
+// twice and no crafted count can make the output larger than the input.
 struct Reader {
   const Image& image;
   size_t base, size;
   uint32_t virtualAddress;
   std::vector<Resource>* out;
+  std::set<size_t> reached{};  // directories and data entries
+  size_t dataBytes = 0;
 
   bool Within(size_t at, size_t bytes) const { return at <= size && bytes <= size - at; }
 
-  // Levels: 0 type, 1 id, 2 language; ids only, as a launcher's resources have no names.
+  // Levels: 0 type, 1 id, 2 language; ids only, ascending, as a launcher's resources have no names.
   std::string Walk(size_t directory, int level, Resource resource) {
     if (!Within(directory, kDirectorySize)) return "a resource directory lies outside .rsrc";
+    if (!reached.insert(directory).second) return "a resource directory is reached twice";
     size_t named = ReadLe(image, base + directory + 12, 2), ids = ReadLe(image, base + directory + 14, 2);
     if (named != 0) return "named resources, which a launcher never has";
     if (!Within(directory + kDirectorySize, kDirectoryEntrySize * ids)) return "a resource directory lies outside .rsrc";
+    if (level == 2 && ids != 1) return "a resource in more than one language, or in none";
     for (size_t i = 0; i < ids; i++) {
       size_t entry = base + directory + kDirectorySize + kDirectoryEntrySize * i;
       uint32_t id = ReadLe(image, entry, 4), target = ReadLe(image, entry + 4, 4);
+      if (id & kSubdirectory) return "a resource id with the name bit set";
+      if (i > 0 && id <= ReadLe(image, entry - kDirectoryEntrySize, 4)) return "resource ids repeated or out of order";
+      if (level == 0 && id != kRtIcon && id != kRtGroupIcon && id != kRtVersion)
+        return "resources of type " + std::to_string(id) + ", which a launcher never has";
+      if (level == 1 && resource.type != kRtIcon && id != 1) return "an icon group or version block numbered other than 1";
       (level == 0 ? resource.type : level == 1 ? resource.id : resource.language) = id;
       bool subdirectory = (target & kSubdirectory) != 0;
       if (subdirectory != (level < 2)) return "resource directories nested unlike a launcher's";
@@ -62,8 +80,12 @@ struct Reader {
 
   std::string Leaf(size_t entry, Resource resource) {
     if (!Within(entry, kDataEntrySize)) return "a resource data entry lies outside .rsrc";
+    if (!reached.insert(entry).second) return "a resource data entry is reached twice";
+    if (out->size() == kResourceLimit) return "more than " + std::to_string(kResourceLimit) + " resources";
     uint32_t rva = ReadLe(image, base + entry, 4), bytes = ReadLe(image, base + entry + 4, 4);
     if (rva < virtualAddress || !Within(rva - virtualAddress, bytes)) return "resource data lies outside .rsrc";
+    // More data than the section holds means that some of it is shared.
+    if ((dataBytes += bytes) > size) return "resources share their data";
     size_t at = base + rva - virtualAddress;
     resource.data.assign(image.begin() + at, image.begin() + at + bytes);
     out->push_back(resource);
@@ -119,10 +141,8 @@ Image BuildSection(const std::vector<Resource>& resources, uint32_t virtualAddre
 
 }  // namespace
 
-std::string ReadResources(const Image& image, std::vector<Resource>* resources) {
-  PeLayout pe;
+std::string ReadResources(const Image& image, const PeLayout& pe, std::vector<Resource>* resources) {
   Place place;
-  if (!ReadPe(image, &pe)) return "not a PE32+ executable";
   std::string error = FindPlace(image, pe, &place);
   if (!error.empty()) return error;
   resources->clear();
@@ -131,10 +151,8 @@ std::string ReadResources(const Image& image, std::vector<Resource>* resources) 
   return reader.Walk(0, 0, Resource{});
 }
 
-std::string WriteResources(Image& image, const std::vector<Resource>& unordered) {
-  PeLayout pe;
+std::string WriteResources(Image& image, const PeLayout& pe, const std::vector<Resource>& unordered) {
   Place place;
-  if (!ReadPe(image, &pe)) return "not a PE32+ executable";
   std::string error = FindPlace(image, pe, &place);
   if (!error.empty()) return error;
   std::vector<Resource> resources = unordered;
@@ -172,6 +190,6 @@ std::string WriteResources(Image& image, const std::vector<Resource>& unordered)
   WriteLe(image, pe.optionalHeader + kSizeOfImage, end, 4);
   size_t initialized = pe.optionalHeader + kSizeOfInitializedData;
   WriteLe(image, initialized, ReadLe(image, initialized, 4) - rsrc.rawSize + rawSize, 4);
-  UpdateChecksum(image);
+  UpdateChecksum(image, pe);
   return "";
 }

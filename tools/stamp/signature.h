@@ -4,7 +4,7 @@
 #pragma once
 #include "pe_image.h"
 
-bool IsSigned(const Image& image);
-// Removes the signature exactly: refuses, with a message, unless the certificate table ends
-// the file; cuts the file there, clears the entry and keeps the checksum right.
-std::string StripSignature(Image& image);
+bool IsSigned(const PeLayout& pe);
+// Removes the signature exactly: the table ends the file (ReadPe checked it), so the file is
+// cut there, the entry cleared and the checksum kept right.
+void StripSignature(Image& image, const PeLayout& pe);

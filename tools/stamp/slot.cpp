@@ -3,6 +3,8 @@
 
 #include <string.h>
 
+#include <algorithm>
+
 namespace {
 
 bool IsSlotAt(const Image& image, size_t at, size_t end) {
@@ -17,14 +19,13 @@ bool IsSlotAt(const Image& image, size_t at, size_t end) {
 
 }  // namespace
 
-std::string FindSlot(const Image& image, size_t* slotOffset) {
-  PeLayout pe;
-  if (!ReadPe(image, &pe)) return "not a PE32+ executable";
+// Only the bytes the loader maps from the file count: those within both sizes.
+std::string FindSlot(const Image& image, const PeLayout& pe, size_t* slotOffset) {
   int found = 0;
   for (const Section& section : pe.sections) {
     if (section.name != ".data") continue;
-    size_t start = section.rawOffset, size = section.rawSize;
-    size_t end = start > image.size() ? start : (size > image.size() - start ? image.size() : start + size);
+    size_t mapped = section.virtualSize != 0 ? section.virtualSize : section.rawSize;
+    size_t start = section.rawOffset, end = start + std::min<size_t>(section.rawSize, mapped);
     for (size_t at = start; at < end; at++) {
       if (IsSlotAt(image, at, end)) {
         found++;
@@ -57,8 +58,8 @@ std::string SlotAddress(const Image& image, size_t slotOffset) {
 // The launcher passes over a slot that contains ".invalid" anywhere.
 bool LauncherUsesAddress(const std::string& address) { return address.find(".invalid") == std::string::npos; }
 
-void StampSlot(Image& image, size_t slotOffset, const std::string& address) {
+void StampSlot(Image& image, const PeLayout& pe, size_t slotOffset, const std::string& address) {
   memset(&image[slotOffset], ' ', kSlotLength);
   memcpy(&image[slotOffset], address.data(), address.size());
-  UpdateChecksum(image);
+  UpdateChecksum(image, pe);
 }

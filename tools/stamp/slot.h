@@ -7,7 +7,7 @@
 constexpr size_t kSlotLength = 180;
 
 // Each returns an error message, or an empty string on success.
-std::string FindSlot(const Image& image, size_t* slotOffset);
+std::string FindSlot(const Image& image, const PeLayout& pe, size_t* slotOffset);
 std::string CheckAddress(const std::string& address);
 
 // The slot's text without its padding, and whether the launcher would open it.
@@ -15,4 +15,4 @@ std::string SlotAddress(const Image& image, size_t slotOffset);
 bool LauncherUsesAddress(const std::string& address);
 
 // Writes the address padded with spaces and keeps a non-zero header checksum right.
-void StampSlot(Image& image, size_t slotOffset, const std::string& address);
+void StampSlot(Image& image, const PeLayout& pe, size_t slotOffset, const std::string& address);

@@ -13,8 +13,13 @@ struct Node {
 
 size_t Align4(size_t value) { return (value + 3) & ~static_cast<size_t>(3); }
 
-bool ParseNode(const Image& block, size_t at, size_t end, Node* node) {
-  if (at + 6 > end) return false;
+// A launcher's block nests four deep (root, StringFileInfo, table, string); a crafted one
+// could nest thousands deep and exhaust the stack.
+constexpr int kDepthLimit = 8;
+constexpr size_t kNodeLimit = 0xFFFF;  // the length field's 16 bits
+
+bool ParseNode(const Image& block, size_t at, size_t end, Node* node, int depth = 1) {
+  if (at + 6 > end || depth > kDepthLimit) return false;
   size_t length = ReadLe(block, at, 2);
   node->valueLength = static_cast<uint16_t>(ReadLe(block, at + 2, 2));
   node->type = static_cast<uint16_t>(ReadLe(block, at + 4, 2));
@@ -29,12 +34,13 @@ bool ParseNode(const Image& block, size_t at, size_t end, Node* node) {
   node->value.assign(block.begin() + value, block.begin() + value + valueBytes);
   for (size_t child = Align4(value + valueBytes); child < end; child = Align4(child + ReadLe(block, child, 2))) {
     node->children.emplace_back();
-    if (child + 2 > end || !ParseNode(block, child, end, &node->children.back())) return false;
+    if (child + 2 > end || !ParseNode(block, child, end, &node->children.back(), depth + 1)) return false;
   }
   return true;
 }
 
-void WriteNode(const Node& node, Image& out) {
+// False when a node would be longer than its 16-bit length can say.
+bool WriteNode(const Node& node, Image& out) {
   size_t at = out.size();
   out.resize(at + 6);
   WriteLe(out, at + 2, node.valueLength, 2);
@@ -45,9 +51,11 @@ void WriteNode(const Node& node, Image& out) {
   out.insert(out.end(), node.value.begin(), node.value.end());
   for (const Node& child : node.children) {
     out.resize(at + Align4(out.size() - at), 0);
-    WriteNode(child, out);
+    if (!WriteNode(child, out)) return false;
   }
+  if (out.size() - at > kNodeLimit) return false;
   WriteLe(out, at, static_cast<uint32_t>(out.size() - at), 2);
+  return true;
 }
 
 void SetStrings(Node& node, const std::u16string& name) {
@@ -104,8 +112,9 @@ std::string SetVersionName(std::vector<Resource>& resources, const std::u16strin
     if (!ParseNode(r.data, 0, r.data.size(), &root) || root.key != u"VS_VERSION_INFO")
       return "the version block cannot be read";
     SetStrings(root, name);
-    r.data.clear();
-    WriteNode(root, r.data);
+    Image block;
+    if (!WriteNode(root, block)) return "the version block would be longer than 65,535 bytes with this name";
+    r.data = block;
     return "";
   }
   return "the launcher has no version block";
