@@ -185,7 +185,8 @@ std::string WriteResources(Image& image, const PeLayout& pe, const std::vector<R
     size_t entry = DirectoryEntry(pe, kBaseRelocationTable);
     uint32_t relocationTable = ReadLe(image, entry, 4);
     if (relocationTable >= reloc.virtualAddress) WriteLe(image, entry, relocationTable - reloc.virtualAddress + end, 4);
-    end = static_cast<uint32_t>(AlignUp(end + reloc.virtualSize, sectionAlignment));
+    // The loader maps the raw size of a section that gives no virtual size.
+    end = static_cast<uint32_t>(AlignUp(end + (reloc.virtualSize ? reloc.virtualSize : reloc.rawSize), sectionAlignment));
   }
   WriteLe(image, pe.optionalHeader + kSizeOfImage, end, 4);
   size_t initialized = pe.optionalHeader + kSizeOfInitializedData;
