@@ -7,6 +7,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/ensure-packages.sh $(cat scripts/build-packages.txt scripts/test-packages.txt) valgrind
+echo "Building Tarvo.exe and the floor program (build/windows) and the native start-up driver (build/tests)..."
 for preset in windows tests; do
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j 2 >/dev/null

@@ -7,6 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=${1:-100}
 scripts/ensure-packages.sh $(cat scripts/build-packages.txt scripts/test-packages.txt)
+echo "Building Tarvo.exe (build/windows) and tarvo-stamp (build/tests)..."
 for preset in windows tests; do
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j 2 >/dev/null

@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -17,8 +18,8 @@ int main(int argc, char** argv) {
   memset(g_builtInSlot, ' ', kSlotLength);
   const char* slot = source == "slot" ? kAddress : "https://tarvo.invalid/";
   memcpy(g_builtInSlot, slot, strlen(slot));
+  char folder[] = "/tmp/tarvo-bench-XXXXXX";
   if (source == "saved") {
-    char folder[] = "/tmp/tarvo-bench-XXXXXX";
     if (mkdtemp(folder) == nullptr) return 1;
     setenv("APPDATA", folder, 1);
     mkdir((std::string(folder) + "/Tarvo").c_str(), 0755);
@@ -28,5 +29,10 @@ int main(int argc, char** argv) {
   }
   g_fake.shellResults = {33};
   WinMain(nullptr, nullptr, source == "cmdline" ? const_cast<char*>(kAddress) : nullptr, 1);
+  if (source == "saved") {
+    unlink((std::string(folder) + "/Tarvo/url.txt").c_str());
+    rmdir((std::string(folder) + "/Tarvo").c_str());
+    rmdir(folder);
+  }
   return g_fake.shellCalls.size() == 1 ? 0 : 1;
 }

@@ -155,8 +155,10 @@ function(tarvo_write_branding out_dir)
   string(REPLACE "\"" "\"\"" text "${text}")
   file(MAKE_DIRECTORY "${out_dir}")
   file(WRITE "${out_dir}/branding.h.new"
-"// Generated from TARVO_NAME at configure time; do not edit.
+"// Generated from TARVO_NAME and the project's version at configure time; do not edit.
 #define TARVO_NAME_TEXT \"${text}\"
+#define TARVO_VERSION_TEXT \"${PROJECT_VERSION}\"
+#define TARVO_VERSION_NUMBERS ${PROJECT_VERSION_MAJOR}, ${PROJECT_VERSION_MINOR}, ${PROJECT_VERSION_PATCH}, 0
 ")
   file(COPY_FILE "${out_dir}/branding.h.new" "${out_dir}/branding.h" ONLY_IF_DIFFERENT)
   file(REMOVE "${out_dir}/branding.h.new")

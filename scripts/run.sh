@@ -1,43 +1,94 @@
 #!/usr/bin/env bash
-# Builds Tarvo.exe and shows it doing its job under Wine: scripts/run.sh [ADDRESS]
+# Builds Tarvo.exe and shows it doing its job under Wine: scripts/run.sh [--forget] [--exe FILE] [ADDRESS...]
 set -euo pipefail
-if [ "${1:-}" = "--help" ] || [ "${1:-}" = "-h" ]; then
+help() {
   cat <<'HELP'
-usage: scripts/run.sh [ADDRESS]
-Builds build/windows/Tarvo.exe and starts it under Wine, in a private prefix under
-build/run (never ~/.wine), with stand-ins for Edge and Chrome, so the launcher's own chain
-runs as on Windows. With a display and Debian's chromium, "msedge" opens the page in a
-real Chromium app window (throwaway profile under build/run); otherwise a stand-in only
-records what it was given. Then it reports the command line the shell started, the saved
-file read or written, and the exit status.
-Without an ADDRESS the launcher shows its prompt: on your screen when there is a display,
-else on a virtual display of its own, where it saves a screenshot, says where, and closes it.
-HELP
-  exit 0
-fi
-cd "$(dirname "$0")/.."
-scripts/ensure-packages.sh $(cat scripts/build-packages.txt scripts/run-packages.txt)
-cmake --preset windows >/dev/null
-cmake --build --preset windows --target Tarvo fake_browser >/dev/null
+usage: scripts/run.sh [--forget] [--exe FILE] [ADDRESS [MORE...]]
+Builds a placeholder Tarvo.exe into build/run (whatever build/windows holds) and starts it
+under Wine, in a private prefix under build/run (never ~/.wine), with stand-ins for Edge and
+Chrome, so the launcher's own chain runs as on Windows. With a display and Debian's
+chromium, "msedge" opens the page in a real Chromium app window (profile and HOME of its
+own under build/run); otherwise a stand-in only records what it was given. Then it reports
+the command line the shell started, which source decided (the command line, the built-in
+address, the saved file or the prompt), and the exit status.
 
+  ADDRESS       the launcher's command line; it must begin with https:// or http://
+  --exe FILE    run FILE (a stamped, branded, signed or tagged launcher) instead
+  --forget      remove the saved address of the prefix first, so the launcher asks again
+  -h, --help    print this help
+
+Without an address the launcher uses its built-in address or the saved one, or shows its
+prompt: on your screen when there is a display, else on a virtual display of the script's
+own, where it saves a screenshot, says where, and closes it.
+HELP
+}
+usage_error() { echo "scripts/run.sh: $1" >&2; echo "Try 'scripts/run.sh --help'." >&2; exit 2; }
+
+exe="" forget=0 arguments=()
+while [ $# -gt 0 ]; do
+  case $1 in
+    -h | --help) help; exit 0 ;;
+    --forget) forget=1 ;;
+    --exe) [ $# -ge 2 ] && [ -f "$2" ] || usage_error "--exe needs a launcher file"; exe=$(realpath "$2"); shift ;;
+    --) shift; arguments+=("$@"); break ;;
+    -*) [ ${#arguments[@]} -gt 0 ] || usage_error "unknown option $1"; arguments+=("$1") ;;
+    *) arguments+=("$1") ;;
+  esac
+  shift
+done
+if [ ${#arguments[@]} -gt 0 ] && [[ ${arguments[0]} != https://* && ${arguments[0]} != http://* ]]; then
+  usage_error "ADDRESS must begin with https:// or http:// (the launcher ignores anything else on its command line): ${arguments[0]}"
+fi
+
+cd "$(dirname "$0")/.."
 run=$PWD/build/run
+echo "Building Tarvo.exe, the browser stand-in and tarvo-stamp in build/run (about a minute the first time)..."
+scripts/ensure-packages.sh $(cat scripts/build-packages.txt scripts/run-packages.txt)
+# A folder of its own, with the defaults: a configure of build/windows never leaks in here.
+cmake --preset windows -B "$run/windows" -U TARVO_ADDRESS -U TARVO_ICON -U TARVO_NAME >/dev/null
+cmake --build "$run/windows" --target Tarvo fake_browser >/dev/null
+cmake -S . -B "$run/native" -DTARVO_PACKAGE=ON -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$run/native" --target tarvo-stamp >/dev/null
+launcher=${exe:-$run/windows/Tarvo.exe}
+name=$(basename "$launcher")
+shown=$("$run/native/tools/stamp/tarvo-stamp" --show "$launcher") || exit 1
+
 prefix=$run/prefix
 export WINEPREFIX=$prefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 export WINEPATH='C:\tarvo-run\bin'
 wine=/usr/lib/wine/wine64
-mkdir -p "$run"
 if [ ! -e "$prefix/.tarvo-ready" ]; then
-  echo "Making a private Wine prefix in build/run/prefix (once)..."
+  echo "Making a private Wine prefix in build/run/prefix (once, about half a minute)..."
   rm -rf "$prefix"
+  mkdir -p "$prefix"
   "$wine" wineboot -u >>"$run/wine.log" 2>&1
   /usr/lib/wine/wineserver -w
   touch "$prefix/.tarvo-ready"
 fi
 root=$prefix/drive_c/tarvo-run
 mkdir -p "$root/bin"
-cp build/windows/tests/e2e/fake_browser.exe "$root/bin/msedge.exe"
-cp build/windows/tests/e2e/fake_browser.exe "$root/bin/chrome.exe"
+cp "$run/windows/tests/e2e/fake_browser.exe" "$root/bin/msedge.exe"
+cp "$run/windows/tests/e2e/fake_browser.exe" "$root/bin/chrome.exe"
 rm -f "$root/calls.log"
+
+saved_file=$prefix/drive_c/users/$(id -un)/AppData/Roaming/Tarvo/url.txt
+windows_saved='%APPDATA%\Tarvo\url.txt'
+shown_saved="$windows_saved (build/run/prefix/drive_c/users/$(id -un)/AppData/Roaming/Tarvo/url.txt)"
+if [ $forget -eq 1 ]; then
+  if [ -e "$saved_file" ]; then rm -f "$saved_file"; echo "Forgot the saved address: removed $shown_saved."
+  else echo "There was no saved address to forget."; fi
+fi
+
+# The launcher's own order, worked out before it starts, so that nobody waits for a prompt
+# that cannot come: command line, built-in address, saved file (first line, trimmed, with a
+# scheme and without ".invalid"), then the prompt.
+saved=$(head -n 1 "$saved_file" 2>/dev/null | sed -E 's/^[\t\r ]+//; s/[\r ]+$//' || true)
+built_in=$(sed -n 's/^opens: //p' <<<"$shown")
+[[ $built_in == https://* || $built_in == http://* ]] || built_in=""
+if [ ${#arguments[@]} -gt 0 ]; then expected="command line"
+elif [ -n "$built_in" ]; then expected="built-in address"
+elif [[ ($saved == https://* || $saved == http://*) && $saved != *.invalid* ]]; then expected="saved file"
+else expected="prompt"; fi
 
 browser="a stand-in that only records its command line (no display, or no chromium)"
 unset TARVO_REAL_BROWSER TARVO_BROWSER_PROFILE
@@ -46,12 +97,17 @@ if [ -n "${DISPLAY:-}" ] && command -v chromium >/dev/null; then
   browser="Chromium, in an app window"
 fi
 
-window=""
-saved=$prefix/drive_c/users/$(id -un)/AppData/Roaming/Tarvo/url.txt
-before=$(cat "$saved" 2>/dev/null || true)
-status=0
-if [ $# -gt 0 ] || [ -n "${DISPLAY:-}" ]; then
-  (cd "$run" && "$wine" "$OLDPWD/build/windows/Tarvo.exe" "$@" >>"$run/wine.log" 2>&1) || status=$?
+before=$(cat "$saved_file" 2>/dev/null || true)
+status=0 prompted=0
+echo "Starting $name under Wine${arguments[*]:+ with: ${arguments[*]}}..."
+if [ "$expected" != prompt ] && [ -z "${DISPLAY:-}" ]; then
+  # Nothing to show, and no screen to show it on: a launcher that asks after all is stopped.
+  (cd "$run" && timeout 60 "$wine" "$launcher" "${arguments[@]}" >>"$run/wine.log" 2>&1) || status=$?
+  [ $status -ne 124 ] || echo "$name was still running after 60 s, as if it waited on a prompt; stopped it."
+elif [ -n "${DISPLAY:-}" ]; then
+  [ "$expected" != prompt ] || echo "The prompt is on your screen: paste an address and press \"Open desk\", or close it."
+  (cd "$run" && "$wine" "$launcher" "${arguments[@]}" >>"$run/wine.log" 2>&1) || status=$?
+  prompted=$([ "$expected" = prompt ] && echo 1 || echo 0)
 else
   # No display: the prompt appears on a virtual display of our own, is photographed, closed.
   display=$(for n in $(seq 90 189); do [ -e "/tmp/.X$n-lock" ] || { echo ":$n"; break; }; done)
@@ -59,13 +115,15 @@ else
   xvfb=$!
   trap 'kill $xvfb 2>/dev/null || true' EXIT
   export DISPLAY=$display
-  (cd "$run" && "$wine" explorer /desktop=Tarvo,800x600 "$OLDPWD/build/windows/Tarvo.exe" >>"$run/wine.log" 2>&1) &
-  launcher=$!
+  (cd "$run" && "$wine" explorer /desktop=Tarvo,800x600 "$launcher" >>"$run/wine.log" 2>&1) &
+  started=$!
+  window=""
   for _ in $(seq 300); do
     window=$(xdotool search --name '^Tarvo$' 2>/dev/null | head -1) && [ -n "$window" ] && break
     sleep 0.1
   done
   if [ -n "$window" ]; then
+    prompted=1
     sleep 0.5  # let the controls draw
     import -window "$window" "$run/prompt.png"
     echo "The prompt was shown on a virtual display; its screenshot is build/run/prompt.png"
@@ -74,27 +132,42 @@ else
   else
     echo "The prompt never appeared; Wine's messages are in build/run/wine.log"
   fi
-  wait "$launcher" || status=$?
+  wait "$started" || status=$?
   /usr/lib/wine/wineserver -k 2>/dev/null || true
 fi
 /usr/lib/wine/wineserver -w
 
+# What happened: the address the stand-in was given, and whether the saved file changed.
+opened=""
 if [ -s "$root/calls.log" ]; then
   # The stand-in logged its command line as the shell built it: show the program by name.
   tr '\0' '\n' < "$root/calls.log" |
     sed -E 's/^"([^"]*)"/\1/; s/^[^ ]*\\//; s/^([A-Za-z]+)\.exe/\1/; s/^/The shell started: /'
   echo "  which runs $browser."
+  opened=$(tr '\0' '\n' < "$root/calls.log" | head -n 1 | sed -E 's/^("[^"]*"|[^ ]*) //; s/^--app=//; s/^"(.*)"$/\1/')
 else
   echo "The shell started no browser."
 fi
-after=$(cat "$saved" 2>/dev/null || true)
-windows_saved='%APPDATA%\Tarvo\url.txt'
-if [ $# -gt 0 ]; then
-  echo "Saved address: none read or written (an address on the command line is never saved)."
-elif [ "$after" != "$before" ]; then
-  echo "Saved address: wrote $windows_saved (build/run/prefix/drive_c/users/$(id -un)/AppData/Roaming/Tarvo/url.txt): $after"
-elif [ -n "$after" ] && [ -s "$root/calls.log" ]; then
-  echo "Saved address: read $windows_saved: $after"
+after=$(cat "$saved_file" 2>/dev/null || true)
+tail_text=$(printf '%s' "${arguments[*]:-}" | sed -E 's/[\r\n ]+$//')
+encoded_saved=$(printf '%s' "$saved" | tr -d '\t\r\n' | sed 's/ /%20/g; s/"/%22/g')
+if [ "$after" != "$before" ]; then
+  echo "Decided by: the prompt. Saved to $shown_saved: $after"
+elif [ $prompted -eq 1 ]; then
+  echo "Decided by: the prompt, closed without an address, so nothing was saved or opened."
+elif [ -z "$opened" ]; then
+  echo "Decided by: nothing; no browser was started."
+elif [ ${#arguments[@]} -gt 0 ] && [ "$opened" = "$tail_text" ]; then
+  echo "Decided by: the command line (an address there is opened as it is and never saved)."
+elif [ -n "$built_in" ] && [ "$opened" = "$built_in" ]; then
+  echo "Decided by: the built-in address (the saved file and the prompt are not consulted)."
+elif [ -n "$saved" ] && [ "$opened" = "$encoded_saved" ]; then
+  echo "Decided by: the saved file $shown_saved."
+else
+  echo "Decided by: a source this script did not expect (it expected the $expected); see above."
 fi
-echo "Tarvo.exe exited with status $status"
+if [ -n "$opened" ] && [ -n "${TARVO_REAL_BROWSER:-}" ]; then
+  echo "Chromium's app window stays open after $name has ended, as on Windows: close it with its close box."
+fi
+echo "$name exited with status $status"
 exit "$status"
