@@ -13,7 +13,7 @@ WINE, WINESERVER = "/usr/lib/wine/wine64", "/usr/lib/wine/wineserver"
 ADDRESS = "https://example.org/desk"
 
 
-def wine_medians(runs):
+def wine_medians(runs, tagged):
     prefix = tempfile.mkdtemp(prefix="tarvo-bench-")
     env = dict(os.environ, WINEPREFIX=prefix, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=",
                WINEPATH="C:\\bench")
@@ -23,14 +23,16 @@ def wine_medians(runs):
     shutil.copy("build/windows/tests/e2e/fake_browser.exe", os.path.join(prefix, "drive_c", "bench", "msedge.exe"))
     # A running wineserver keeps every start equally warm, as a logged-in session would.
     keeper = subprocess.Popen([WINESERVER, "-p"], env=env)
-    programs = {"Tarvo.exe": "build/windows/Tarvo.exe", "floor": "build/windows/bench/floor.exe"}
+    # The tagged launcher starts without an argument: its address comes from the slot and the tag.
+    programs = {"Tarvo.exe": ("build/windows/Tarvo.exe", [ADDRESS]), "tagged": (tagged, []),
+                "floor": ("build/windows/bench/floor.exe", [ADDRESS])}
     times = {name: [] for name in programs}
     log = os.path.join(prefix, "drive_c", "calls.log")  # the fake browser logs two folders up
     launched = 0
     for run in range(runs + 2):
-        for name, exe in programs.items():
+        for name, (exe, arguments) in programs.items():
             started = time.perf_counter()
-            subprocess.run([WINE, exe, ADDRESS], env=env, check=True)
+            subprocess.run([WINE, exe] + arguments, env=env, check=True)
             elapsed = time.perf_counter() - started
             # Let the fake browser finish before the next start, so that runs never overlap.
             launched += 1
@@ -54,16 +56,18 @@ def instructions(source):
 
 
 def main():
-    runs = int(sys.argv[1])
+    runs, tagged = int(sys.argv[1]), sys.argv[2]
     exe = "build/windows/Tarvo.exe"
     imports = re.findall(r"DLL Name: (\S+)", subprocess.run(["x86_64-w64-mingw32-objdump", "-p", exe],
                                                             capture_output=True, text=True).stdout)
     print("Tarvo.exe: %d bytes; imports %s" % (os.path.getsize(exe), ", ".join(imports)))
     for source in ("cmdline", "slot", "saved"):
         print("start-up sequence, address from %-7s: %6d instructions (native, callgrind)" % (source, instructions(source)))
-    medians = wine_medians(runs)
+    medians = wine_medians(runs, tagged)
     print("under Wine, %d runs each, alternating: Tarvo.exe median %.1f ms, floor median %.1f ms, ratio %.3f" % (
         runs, medians["Tarvo.exe"] * 1000, medians["floor"] * 1000, medians["Tarvo.exe"] / medians["floor"]))
+    print("under Wine, a signed, tagged launcher started without an address: median %.1f ms, ratio to the floor %.3f" % (
+        medians["tagged"] * 1000, medians["tagged"] / medians["floor"]))
 
 
 if __name__ == "__main__":

@@ -1,6 +1,7 @@
-# The service's Debian package, tarvo-stamp_VERSION_amd64.deb: tarvo-stamp in bin and the
-# release Tarvo.exe it stamps (the placeholder build, cross-built here by the project's own
-# toolchain file, with nothing beside it) in share/tarvo. dpkg-shlibdeps names the libraries.
+# The service's Debian package, tarvo-stamp_VERSION_amd64.deb: tarvo-stamp in bin, and in
+# share/tarvo the release Tarvo.exe it stamps (the placeholder build, cross-built here by the
+# project's own toolchain file, with nothing beside it) and the tag certificate to sign the
+# release with. dpkg-shlibdeps names the libraries.
 include(ExternalProject)
 ExternalProject_Add(release
   SOURCE_DIR ${PROJECT_SOURCE_DIR}
@@ -10,8 +11,12 @@ ExternalProject_Add(release
   INSTALL_COMMAND ""
   BUILD_ALWAYS ON)
 
+set(tag_certificate ${CMAKE_BINARY_DIR}/tarvo-tag.crt)
+add_custom_command(OUTPUT ${tag_certificate} COMMAND tarvo-stamp --tag-certificate ${tag_certificate} DEPENDS tarvo-stamp)
+add_custom_target(tag_certificate ALL DEPENDS ${tag_certificate})
+
 install(TARGETS tarvo-stamp RUNTIME DESTINATION bin)
-install(FILES ${CMAKE_BINARY_DIR}/release/Tarvo.exe DESTINATION share/tarvo)
+install(FILES ${CMAKE_BINARY_DIR}/release/Tarvo.exe ${tag_certificate} DESTINATION share/tarvo)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME tarvo-stamp)

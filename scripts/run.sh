@@ -83,7 +83,7 @@ fi
 # that cannot come: command line, built-in address, saved file (first line, trimmed, with a
 # scheme and without ".invalid"), then the prompt.
 saved=$(head -n 1 "$saved_file" 2>/dev/null | sed -E 's/^[\t\r ]+//; s/[\r ]+$//' || true)
-built_in=$(sed -n 's/^opens: //p' <<<"$shown")
+built_in=$(sed -n 's/^opens: //p' <<<"$shown") tag=$(sed -n 's/^tag: //p' <<<"$shown")
 [[ $built_in == https://* || $built_in == http://* ]] || built_in=""
 if [ ${#arguments[@]} -gt 0 ]; then expected="command line"
 elif [ -n "$built_in" ]; then expected="built-in address"
@@ -160,7 +160,8 @@ elif [ -z "$opened" ]; then
 elif [ ${#arguments[@]} -gt 0 ] && [ "$opened" = "$tail_text" ]; then
   echo "Decided by: the command line (an address there is opened as it is and never saved)."
 elif [ -n "$built_in" ] && [ "$opened" = "$built_in" ]; then
-  echo "Decided by: the built-in address (the saved file and the prompt are not consulted)."
+  echo "Decided by: the built-in address$([ "$tag" = none ] || echo ", with the download tag $tag")" \
+    "(the saved file and the prompt are not consulted)."
 elif [ -n "$saved" ] && [ "$opened" = "$encoded_saved" ]; then
   echo "Decided by: the saved file $shown_saved."
 else

@@ -4,8 +4,8 @@
 and .git), the unmarked ones in one temporary folder; blocks marked "not run" are skipped.
 Installing the package is such a block. In its place the package that the copy built is
 extracted (never installed): its usr/bin goes first on PATH and its release is copied into
-the folder, as the skipped block's cp would; on the way, tarvo-stamp --version must run and
-share/tarvo/Tarvo.exe must equal the release build.
+the folder, as the skipped block's cp would; on the way, tarvo-stamp --version must run,
+share/tarvo/Tarvo.exe must equal the release build, and the tag certificate be beside it.
 Usage: check_readme.py README RELEASE_EXE"""
 import filecmp
 import glob
@@ -70,11 +70,11 @@ def extract(checkout, release, extracted, folder, env):
     version = subprocess.run([tool, "--version"], stdout=subprocess.PIPE).stdout.decode()
     shipped = os.path.join(extracted, "usr", "share", "tarvo", "Tarvo.exe")
     good = version.startswith("tarvo-stamp ") and filecmp.cmp(shipped, release, shallow=False)
-    print("%s: %s holds %s and the release Tarvo.exe" % ("PASS" if good else "FAIL", os.path.basename(packages[0]),
+    print("%s: %s holds %s, the release Tarvo.exe and the tag certificate" % ("PASS" if good else "FAIL", os.path.basename(packages[0]),
                                                           version.strip()), flush=True)
     env["PATH"] = os.path.dirname(tool) + os.pathsep + env["PATH"]
     shutil.copy(shipped, folder)
-    return good
+    return good and os.path.exists(os.path.join(os.path.dirname(shipped), "tarvo-tag.crt"))
 
 
 if __name__ == "__main__":

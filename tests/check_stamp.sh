@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # tarvo-stamp against real builds: a stamped launcher is byte-identical to one configured
 # with the same TARVO_ADDRESS, every refused input exits non-zero and writes nothing, and
-# the stamp-then-sign pipeline with osslsigncode gives launchers whose signature verifies.
+# the stamp-then-sign pipeline with osslsigncode gives launchers whose signature verifies, and
+# a release signed once with the tag certificate stays signed when tagged.
 # Usage: check_stamp.sh TOOL PLACEHOLDER_BUILD ADDRESS_BUILD (the latter's address below)
 set -uo pipefail
 tool=$1 windows_build=$2 placeholder=$2/Tarvo.exe built_in=$3/Tarvo.exe
@@ -26,7 +27,7 @@ done
 
 checks=$((checks + 1))
 shown=$("$tool" --show "$built_in")
-[ "$shown" = $'https://example.org/built-in\nused: the launcher opens this address when started without one\nunsigned\nopens: https://example.org/built-in' ] ||
+[ "$shown" = $'https://example.org/built-in\nused: the launcher opens this address when started without one\nunsigned\ntag: none\nopens: https://example.org/built-in' ] ||
   fail "--show: $shown"
 
 # The command line of a conventional tool: help and version on stdout, usage errors with
@@ -63,15 +64,15 @@ for output in "$work/input.exe" "$work/input-link.exe" "$work/../$(basename "$wo
     fail "-o $output: status $status, '$message'"
 done
 
+file_hash() { [ -f "$1" ] && sha256sum < "$1"; }
 refused() {  # refused NAME EXPECTED-MESSAGE INPUT ADDRESS OUTPUT [OPTION...]
   checks=$((checks + 1))
-  digest() { [ -f "$1" ] && sha256sum < "$1"; }
-  local before; before=$(digest "$3")
+  local before; before=$(file_hash "$3")
   message=$("$tool" "$3" "$4" -o "$5" "${@:6}" 2>&1); local status=$?
   [ $status -eq 1 ] || fail "$1: status $status"
   [[ $message == *"$2"* ]] || fail "$1: said '$message'"
   ls "$5"* >/dev/null 2>&1 && fail "$1: wrote $5"
-  [ "$(digest "$3")" = "$before" ] || fail "$1: changed its input"
+  [ "$(file_hash "$3")" = "$before" ] || fail "$1: changed its input"
 }
 printf 'not an executable' > "$work/text.exe"
 refused "181 bytes" "at most 180" "$placeholder" "https://$(printf 'a%.0s' $(seq 173))" "$work/out.exe"
@@ -185,6 +186,40 @@ checks=$((checks + 1))
 osslsigncode verify -CAfile "$work/cert.pem" -in "$work/a-signed.exe" >/dev/null || fail "stamped, then signed: verify"
 sign "$work/a.exe" "$work/a-signed-again.exe" -pkcs12 "$work/signer.p12" -pass test
 same "a fixed -time signs reproducibly" "$work/a-signed.exe" "$work/a-signed-again.exe"
+
+# Sign once, tag per download: the release is signed with the tag certificate added; each
+# tagged copy keeps its size, its digest, its timestamp, and verifies.
+"$tool" --tag-certificate "$work/tag.crt" && "$tool" --tag-certificate "$work/tag-again.crt" &&
+  same "the tag certificate is the same every time" "$work/tag.crt" "$work/tag-again.crt"
+checks=$((checks + 1))
+openssl x509 -in "$work/tag.crt" -noout 2>/dev/null || fail "the tag certificate is no X.509 certificate"
+"$tool" "$placeholder" https://desk.example.org/ -o "$work/release.exe"
+sign "$work/release.exe" "$work/release-signed.exe" -certs "$work/cert.pem" -key "$work/key.pem" -ac "$work/tag.crt"
+checks=$((checks + 1))
+message=$("$tool" --tag "$work/release.exe" mia -o "$work/out.exe" 2>&1) && fail "tagging an unsigned release: accepted"
+[[ $message == *unsigned* ]] && [ ! -e "$work/out.exe" ] || fail "tagging an unsigned release: '$message'"
+digest() { osslsigncode verify -CAfile "$work/cert.pem" "${@:2}" -in "$1" 2>&1 | sed -n 's/^Current message digest *: //p'; }
+checks=$((checks + 1))
+"$tool" --tag "$work/release-signed.exe" mia -o "$work/mia.exe" &&
+  osslsigncode verify -CAfile "$work/cert.pem" -in "$work/mia.exe" >/dev/null &&
+  [ "$(stat -c %s "$work/mia.exe")" = "$(stat -c %s "$work/release-signed.exe")" ] &&
+  [ "$(digest "$work/mia.exe")" = "$(digest "$work/release-signed.exe")" ] &&
+  [ "$("$tool" --show "$work/mia.exe" | tail -2)" = $'tag: mia\nopens: https://desk.example.org/mia' ] ||
+  fail "signed with -ac, tagged, verified"
+openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/tsa-key.pem" -out "$work/tsa.pem" -days 2 \
+  -subj "/CN=Tarvo test TSA" -addext "extendedKeyUsage=critical,timeStamping" 2>/dev/null
+osslsigncode sign -certs "$work/cert.pem" -key "$work/key.pem" -ac "$work/tag.crt" -n Tarvo -h sha256 \
+  -TSA-certs "$work/tsa.pem" -TSA-key "$work/tsa-key.pem" -TSA-time "$(date +%s)" \
+  -in "$work/release.exe" -out "$work/release-stamped.exe" >/dev/null
+timestamp() {  # osslsigncode verify exits 0 even when the timestamp fails: read its verdict
+  osslsigncode verify -CAfile "$work/cert.pem" -TSA-CAfile "$work/tsa.pem" -in "$1" 2>&1 |
+    grep -E "^(Timestamp Server Signature verification: ok|Succeeded)$|Timestamp time"
+}
+checks=$((checks + 1))
+"$tool" --tag "$work/release-stamped.exe" mia -o "$work/mia-stamped.exe" &&
+  [ "$(timestamp "$work/mia-stamped.exe" | wc -l)" = 3 ] &&
+  [ "$(timestamp "$work/mia-stamped.exe")" = "$(timestamp "$work/release-stamped.exe")" ] ||
+  fail "a timestamped release keeps its timestamp after tagging: $(timestamp "$work/mia-stamped.exe")"
 
 echo "$((checks - failures)) passed, $failures failed"
 [ "$failures" -eq 0 ]

@@ -8,6 +8,7 @@
 #include "../launch/launch.h"
 #include "../prompt/prompt.h"
 #include "../storage/storage.h"
+#include "../tag/tag.h"
 
 static bool TakeCommandLine(const char* tail) {
   if (tail == nullptr || !HasScheme(tail)) return false;
@@ -17,10 +18,11 @@ static bool TakeCommandLine(const char* tail) {
 }
 
 // The placeholder search covers the padding too, so a marker anywhere in the field counts.
-static bool TakeBuiltInSlot() {
+static bool TakeBuiltInSlot(HINSTANCE instance) {
   if (!HasScheme(g_builtInSlot) || IsPlaceholder(g_builtInSlot, kSlotLength)) return false;
   CopyToAddress(g_builtInSlot, kSlotLength);
   TrimAddress();
+  AppendDownloadTag(instance);
   return true;
 }
 
@@ -38,7 +40,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR tail, int) {
   // library the shell loads on demand; a planted one would run with the user's rights.
   SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
   ClearAddress();
-  if (TakeCommandLine(tail) || TakeBuiltInSlot() || TakeSavedAddress())
+  if (TakeCommandLine(tail) || TakeBuiltInSlot(instance) || TakeSavedAddress())
     LaunchAddress();
   else
     RunPrompt(instance);

@@ -26,6 +26,7 @@ ADDRESS = "https://example.org/desk"
 LONG = "https://example.org/" + "a" * 600
 STAMPED = "https://example.org/stamped"
 BRANDED = "https://example.org/branded"
+RELEASE = "https://example.org/desks/"  # a release for tagging: its host is closed
 SAVED = "appdata/Tarvo/url.txt"       # files are named relative to C:\\tarvo-e2e
 APPDATA = "APPDATA=" + E2E + "\\appdata"
 
@@ -180,6 +181,11 @@ SCENARIOS = [
               (PAGE.url + "/desk%20--user-agent=INJECTED").encode(), real="/desk%20--user-agent=INJECTED"),
     row("signed per-user launcher, no argument", ("wine", []), edge(STAMPED), build="signed"),
     row("branded launcher, no argument", ("wine", []), edge(BRANDED), build="branded"),
+    row("tagged launcher: the release's address and its tag", ("wine", []), edge(RELEASE + "mia"), build="tagged"),
+    row("tag field made blank: the release's address alone", ("wine", []), edge(RELEASE), build="tag_blank"),
+    row("a '/' in the tag field: the release's address alone", ("wine", []), edge(RELEASE), build="tag_slash"),
+    row("tagged launcher in a folder named outside the code page finds its tag", ("wine", []), edge(RELEASE + "mia"),
+        build="tag_downloads"),
     faulty_save("fault: Tarvo folder is a file", None, {"appdata/Tarvo": b"a file"}, {"appdata/Tarvo": b"a file"}),
     faulty_save("fault: url.txt is a folder", None, {SAVED + "/keep": b"x"}, {SAVED + "/keep": b"x"}),
     faulty_save("fault: url.txt held open without sharing", ("hold", SAVED), OLD, OLD),
@@ -294,7 +300,8 @@ class Wine:
         self.root = os.path.join(self.prefix, "drive_c", "tarvo-e2e")
         self.planted_log = os.path.join(self.prefix, "drive_c", "calls.log")
         guard = os.path.join(work, "guard")
-        self.env = dict(os.environ, WINEPREFIX=self.prefix, WINEARCH="win64", WINEDEBUG="-all",
+        # UTF-8 file names on the host, so that a folder named outside the code page reaches Wine whole.
+        self.env = dict(os.environ, LC_ALL="C.UTF-8", WINEPREFIX=self.prefix, WINEARCH="win64", WINEDEBUG="-all",
                         WINEDLLOVERRIDES="mscoree,mshtml=", WINEPATH=E2E + "\\bin", DISPLAY=display,
                         PATH=guard + os.pathsep + os.environ.get("PATH", ""))
         self.guard_log = os.path.join(work, "host-browser-reached")
@@ -461,7 +468,8 @@ def main():
     os.makedirs(work, exist_ok=True)
     builds["stamped"] = os.path.join(work, "Tarvo-stamped.exe")
     subprocess.run([options.stamp_tool, builds["main"], STAMPED, "-o", builds["stamped"]], check=True)
-    builds["signed"] = sign(work, builds["stamped"])
+    builds["signed"] = sign(work, builds["stamped"], "Tarvo-signed.exe")
+    tagged_builds(work, builds, options.stamp_tool)
     subprocess.run([sys.executable, os.path.join(os.path.dirname(__file__), "..", "make_icons.py"), work], check=True)
     builds["branded"] = os.path.join(work, "Tarvo-branded.exe")
     builds["icon"], builds["stamp_native"] = os.path.join(work, "desk-a.ico"), options.stamp_tool
@@ -501,35 +509,60 @@ def check_real_browser(screen, wine, path, failures):
     shutil.rmtree(wine.profile, ignore_errors=True)
 
 
-def sign(work, exe):
+def sign(work, exe, name, *options):
     """A signed copy of exe, with a throwaway self-signed code-signing certificate."""
-    key, cert, signed = (os.path.join(work, n) for n in ("signer-key.pem", "signer.pem", "Tarvo-signed.exe"))
-    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert,
-                    "-days", "2", "-subj", "/CN=Tarvo test signer", "-addext", "extendedKeyUsage=codeSigning"],
-                   check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    key, cert, signed = (os.path.join(work, n) for n in ("signer-key.pem", "signer.pem", name))
+    if not os.path.exists(cert):
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert,
+                        "-days", "2", "-subj", "/CN=Tarvo test signer", "-addext", "extendedKeyUsage=codeSigning"],
+                       check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     if os.path.exists(signed):
         os.remove(signed)  # osslsigncode writes no output over an existing file
-    subprocess.run(["osslsigncode", "sign", "-certs", cert, "-key", key, "-n", "Tarvo", "-h", "sha256",
-                    "-in", exe, "-out", signed], check=True, stdout=subprocess.DEVNULL)
+    subprocess.run(["osslsigncode", "sign", "-certs", cert, "-key", key, "-n", "Tarvo", "-h", "sha256"] + list(options)
+                   + ["-in", exe, "-out", signed], check=True, stdout=subprocess.DEVNULL)
     return signed
 
 
+def tagged_builds(work, builds, stamp_tool):
+    """A release signed once with the tag certificate, tagged "mia"; copies whose field holds
+    a blank or a '/'; and the tagged one in a folder whose name lies outside the code page."""
+    certificate, release = os.path.join(work, "tag.crt"), os.path.join(work, "Tarvo-release.exe")
+    subprocess.run([stamp_tool, "--tag-certificate", certificate], check=True)
+    subprocess.run([stamp_tool, builds["main"], RELEASE, "-o", release], check=True)
+    signed = sign(work, release, "Tarvo-release-signed.exe", "-ac", certificate)
+    builds["tagged"] = os.path.join(work, "Tarvo-mia.exe")
+    subprocess.run([stamp_tool, "--tag", signed, "mia", "-o", builds["tagged"]], check=True)
+    data = open(builds["tagged"], "rb").read()
+    field = b"mia" + b" " * 61
+    for name, replacement in (("tag_blank", b" " * 64), ("tag_slash", b"mi/a" + b" " * 60)):
+        builds[name] = os.path.join(work, "Tarvo-%s.exe" % name)
+        with open(builds[name], "wb") as f:
+            f.write(data.replace(field, replacement))
+    downloads = os.path.join(work, "\u30c0\u30a6\u30f3\u30ed\u30fc\u30c9")  # "Downloads" in Japanese
+    os.makedirs(downloads, exist_ok=True)
+    builds["tag_downloads"] = os.path.join(downloads, "Tarvo-mia.exe")
+    shutil.copy(builds["tagged"], builds["tag_downloads"])
+
+
 def signatures_are_checked(wine, builds):
-    """WinVerifyTrust accepts the signed per-user launcher and reports a bad digest for a copy
-    with one slot byte changed. Wine checks the digest but not the chain of a self-signed
+    """WinVerifyTrust accepts the signed per-user launcher and the tagged one, and reports a bad
+    digest for copies with one slot byte changed. Wine checks the digest but not the chain of a self-signed
     certificate, which real Windows would report as an untrusted root."""
     failures = []
-    signed = open(builds["signed"], "rb").read()
+    signed, tagged = open(builds["signed"], "rb").read(), open(builds["tagged"], "rb").read()
     at = signed.index(STAMPED.encode()) + len(STAMPED) - 1
+    tagged_at = tagged.index(RELEASE.encode()) + len(RELEASE) - 1
     for name, data, expected in (("signed.exe", signed, "00000000"),
-                                 ("tampered.exe", signed[:at] + b"X" + signed[at + 1:], "80096010")):
+                                 ("tampered.exe", signed[:at] + b"X" + signed[at + 1:], "80096010"),
+                                 ("tagged.exe", tagged, "00000000"),
+                                 ("tagged-tampered.exe", tagged[:tagged_at] + b"X" + tagged[tagged_at + 1:], "80096010")):
         with open(os.path.join(wine.root, name), "wb") as f:
             f.write(data)
         result = subprocess.run([WINE, builds["verify_trust"], E2E + "\\" + name], env=wine.env, cwd=wine.root,
                                 stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=WAIT)
         check("WinVerifyTrust of " + name, result.stdout.decode().strip(), expected, failures)
         os.remove(os.path.join(wine.root, name))
-    return report("WinVerifyTrust of the signed launcher", failures)
+    return report("WinVerifyTrust of the signed and the tagged launcher", failures)
 
 
 def stamp_replaces_a_held_output(wine, builds):

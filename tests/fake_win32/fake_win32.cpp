@@ -7,6 +7,9 @@
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <wchar.h>
+
+#include <string>
 
 #include "shellapi.h"
 #include "startup/startup.h"
@@ -90,6 +93,58 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWOR
   if (fd >= 0 && fstat(fd, &status) == 0 && S_ISDIR(status.st_mode)) close(fd), fd = -1;
   if (fd < 0) return Fail(ERROR_FILE_NOT_FOUND), INVALID_HANDLE_VALUE;
   return reinterpret_cast<HANDLE>(static_cast<INT_PTR>(fd + kHandleBase));
+}
+
+// UTF-8 and wide text of one code point per unit, enough for the test's paths.
+static std::string Narrow(LPCWSTR path) {
+  std::string narrow;
+  for (; *path; path++) {
+    uint32_t c = static_cast<uint32_t>(*path);
+    if (c < 0x80) narrow += static_cast<char>(c);
+    else if (c < 0x800) narrow += static_cast<char>(0xC0 | c >> 6), narrow += static_cast<char>(0x80 | (c & 0x3F));
+    else narrow += static_cast<char>(0xE0 | c >> 12), narrow += static_cast<char>(0x80 | (c >> 6 & 0x3F)),
+         narrow += static_cast<char>(0x80 | (c & 0x3F));
+  }
+  return narrow;
+}
+
+HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security, DWORD disposition,
+                   DWORD flags, HANDLE templateFile) {
+  if (wcslen(path) >= kMaxPath) return Fail(ERROR_FILENAME_EXCED_RANGE), INVALID_HANDLE_VALUE;
+  return CreateFileA(Narrow(path).c_str(), access, share, security, disposition, flags, templateFile);
+}
+
+// Like the real call: a path that does not fit is cut and the size returned.
+DWORD GetModuleFileNameW(HMODULE, LPWSTR path, DWORD size) {
+  if (g_fake.moduleFile.empty()) return Fail(ERROR_FILE_NOT_FOUND), 0;
+  std::wstring wide;
+  for (size_t i = 0; i < g_fake.moduleFile.size();) {
+    unsigned char c = g_fake.moduleFile[i];
+    size_t extra = c < 0x80 ? 0 : c < 0xE0 ? 1 : 2;
+    uint32_t point = extra == 0 ? c : c & (extra == 1 ? 0x1F : 0x0F);
+    for (size_t k = 1; k <= extra; k++) point = point << 6 | (g_fake.moduleFile[i + k] & 0x3F);
+    wide += static_cast<wchar_t>(point);
+    i += extra + 1;
+  }
+  size_t length = wide.size() < size ? wide.size() : size - 1;
+  wmemcpy(path, wide.data(), length);
+  path[length] = L'\0';
+  return wide.size() < size ? static_cast<DWORD>(length) : size;
+}
+
+DWORD SetFilePointer(HANDLE file, LONG distance, PLONG, DWORD) {
+  off_t at = lseek(Descriptor(file), distance, SEEK_SET);
+  return at < 0 ? (Fail(ERROR_ACCESS_DENIED), INVALID_SET_FILE_POINTER) : static_cast<DWORD>(at);
+}
+
+HINSTANCE FakeInstance(uint32_t certificateOffset, uint32_t certificateSize) {
+  const uint32_t ntHeaders = 0x40, entry = ntHeaders + 24 + 144;
+  unsigned char* headers = g_fake.moduleHeaders;
+  headers[0] = 'M', headers[1] = 'Z';
+  memcpy(headers + 0x3C, &ntHeaders, 4);
+  memcpy(headers + entry, &certificateOffset, 4);
+  memcpy(headers + entry + 4, &certificateSize, 4);
+  return reinterpret_cast<HINSTANCE>(headers);
 }
 
 BOOL ReadFile(HANDLE file, void* buffer, DWORD size, LPDWORD read, LPOVERLAPPED) {

@@ -55,7 +55,15 @@ struct FakeWin32 {
   std::string workingFolder;              // set by SetCurrentDirectoryA, which moves nothing here
   // RestrictDllSearch, Read, GetWindowText, Save, LeaveWorkingFolder, Launch, Destroy, in order
   std::vector<std::string> effects;
+
+  // The launcher's own file (GetModuleFileNameW's answer, UTF-8; empty: the call fails) and
+  // its headers as mapped at the instance handle, which FakeInstance() gives.
+  std::string moduleFile;
+  unsigned char moduleHeaders[0x200] = {};
 };
 
 extern FakeWin32 g_fake;
 void ResetFakeWin32();
+// An instance handle whose headers name the certificate table at offset with size (both 0:
+// an unsigned launcher).
+HINSTANCE FakeInstance(uint32_t certificateOffset = 0, uint32_t certificateSize = 0);

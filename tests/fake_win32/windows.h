@@ -19,7 +19,12 @@ typedef UINT_PTR WPARAM;
 typedef INT_PTR LPARAM;
 typedef char* LPSTR;
 typedef const char* LPCSTR;
+typedef wchar_t* LPWSTR;
+typedef const wchar_t* LPCWSTR;
+typedef int32_t LONG;
+typedef LONG* PLONG;
 typedef struct FakeInstance* HINSTANCE;
+typedef HINSTANCE HMODULE;
 typedef struct FakeWindow* HWND;
 typedef void* HANDLE;
 typedef struct FakeMenu* HMENU;
@@ -59,6 +64,8 @@ typedef struct FakeOverlapped* LPOVERLAPPED;
 #define CREATE_ALWAYS 2u
 #define OPEN_EXISTING 3u
 #define FILE_ATTRIBUTE_NORMAL 0x80u
+#define FILE_BEGIN 0u
+#define INVALID_SET_FILE_POINTER ((DWORD)-1)
 #define MOVEFILE_REPLACE_EXISTING 0x1u
 #define MOVEFILE_WRITE_THROUGH 0x8u
 #define ERROR_FILE_NOT_FOUND 2u
@@ -94,6 +101,10 @@ DWORD GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size);
 BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES security);
 HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                    DWORD disposition, DWORD flags, HANDLE templateFile);
+HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                   DWORD disposition, DWORD flags, HANDLE templateFile);
+DWORD GetModuleFileNameW(HMODULE module, LPWSTR path, DWORD size);
+DWORD SetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, DWORD method);
 BOOL ReadFile(HANDLE file, void* buffer, DWORD size, LPDWORD read, LPOVERLAPPED overlapped);
 BOOL WriteFile(HANDLE file, const void* buffer, DWORD size, LPDWORD written, LPOVERLAPPED overlapped);
 BOOL FlushFileBuffers(HANDLE file);

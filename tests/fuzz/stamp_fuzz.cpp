@@ -1,5 +1,6 @@
 // tarvo-stamp's readers on arbitrary bytes: the structural check, the slot, the resource tree,
-// the icon file, the version block and stripping. Nothing may be read or written outside a
+// the icon file, the version block, stripping and tagging (which changes only the field and
+// keeps a right checksum right). Nothing may be read or written outside a
 // buffer (the sanitizers watch), nor take longer or allocate more than the test's limits (an
 // amplification); and what the checks accept survives being written back: a stripped or
 // rebuilt image passes the check again and reads back with the same resources.
@@ -12,6 +13,7 @@
 #include "../../tools/stamp/icon.h"
 #include "../../tools/stamp/signature.h"
 #include "../../tools/stamp/slot.h"
+#include "../../tools/stamp/tag.h"
 #include "../../tools/stamp/version.h"
 
 static void Require(bool condition) {
@@ -41,6 +43,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Image image = input;
   PeLayout pe;
   if (!ReadPe(image, &pe).empty()) return 0;
+  Image tagged = input;
+  if (TagLauncher(tagged, "fuzzed-tag_1").empty()) {
+    PeLayout after;
+    Require(tagged.size() == input.size() && ReadPe(tagged, &after).empty() && LauncherTag(tagged, after) == "fuzzed-tag_1");
+    const uint32_t checksum = ReadLe(tagged, after.optionalHeader + kChecksumField, 4);
+    Require(checksum == 0 || ReadLe(input, pe.optionalHeader + kChecksumField, 4) != PeChecksum(input, pe) ||
+            checksum == PeChecksum(tagged, after));
+  }
   if (IsSigned(pe)) {
     StripSignature(image, pe);
     Require(ReadPe(image, &pe).empty() && !IsSigned(pe));

@@ -1,7 +1,8 @@
-// The start-up decision on an arbitrary command-line tail, slot and saved file: nothing is
-// read or written outside a buffer (the sanitizers watch), and an address taken from the
-// slot or the saved file always has a scheme and never the placeholder marker; one from the
-// saved file never holds a blank or a quote that could split it into browser arguments.
+// The start-up decision on an arbitrary command-line tail, slot, certificate table and saved
+// file: nothing is read or written outside a buffer (the sanitizers watch), and an address
+// taken from the slot or the saved file always has a scheme and never the placeholder
+// marker; one from the saved file never holds a blank or a quote that could split it into
+// browser arguments; one from the slot is the slot's text and at most a tag after it.
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -17,9 +18,10 @@
 #include "address/address.h"
 #include "fake_win32.h"
 #include "startup/startup.h"
+#include "tag/tag_field.h"
 
 
-static std::string g_savedFile;
+static std::string g_savedFile, g_moduleFile;
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   char folder[] = "/tmp/tarvo-fuzz-XXXXXX";
@@ -27,7 +29,14 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   setenv("APPDATA", folder, 1);
   g_savedFile = std::string(folder) + "/Tarvo/url.txt";
   mkdir((std::string(folder) + "/Tarvo").c_str(), 0755);
+  g_moduleFile = std::string(folder) + "/Tarvo.exe";
   return 0;
+}
+
+static std::string Trimmed(std::string text) {
+  text.erase(0, text.find_first_not_of("\t\n\r "));
+  text.erase(text.find_last_not_of("\n\r ") + 1);
+  return text;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -39,6 +48,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<uint8_t> slot = input.ConsumeBytes<uint8_t>(sizeof g_builtInSlot);
   slot.resize(sizeof g_builtInSlot, ' ');
   memcpy(g_builtInSlot, slot.data(), sizeof g_builtInSlot);
+  // The launcher's own file: a certificate table of arbitrary bytes at offset 16, whose size
+  // the headers may give wrongly.
+  const uint16_t claimed = input.ConsumeIntegral<uint16_t>();
+  std::string table = input.ConsumeRandomLengthString(8192);
+  FILE* module = fopen(g_moduleFile.c_str(), "wb");
+  fwrite("sixteen bytes...", 1, 16, module);
+  fwrite(table.data(), 1, table.size(), module);
+  fclose(module);
   std::vector<uint8_t> saved = input.ConsumeRemainingBytes<uint8_t>();
   FILE* file = fopen(g_savedFile.c_str(), "wb");
   fwrite(saved.data(), 1, saved.size(), file);
@@ -46,7 +63,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   ResetFakeWin32();
   g_fake.shellResults = {33};
-  if (WinMain(nullptr, nullptr, hasTail ? tail.data() : nullptr, 1) != 0) abort();
+  g_fake.moduleFile = g_moduleFile;
+  const uint32_t tableSize = claimed % 2 ? claimed : static_cast<uint32_t>(table.size());
+  if (WinMain(FakeInstance(16, tableSize), nullptr, hasTail ? tail.data() : nullptr, 1) != 0) abort();
   if (g_fake.shellCalls.empty()) return 0;
 
   const std::string launched = g_fake.shellCalls[0].parameters.substr(strlen("--app="));
@@ -56,5 +75,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!fromTail && launched.find(".invalid") != std::string::npos) abort();
   const bool fromSlot = !fromTail && HasScheme(g_builtInSlot) && !IsPlaceholder(g_builtInSlot, kSlotLength);
   if (!fromTail && !fromSlot && launched.find_first_of(" \"\t") != std::string::npos) abort();
+  if (!fromSlot) return 0;
+  // A tag only ever adds letters, digits, '-' and '_', and only under a closed host.
+  const std::string address = Trimmed(std::string(g_builtInSlot, strnlen(g_builtInSlot, kSlotLength)));
+  if (launched.compare(0, address.size(), address) != 0) abort();
+  const std::string tag = launched.substr(address.size());
+  if (tag.size() > static_cast<size_t>(kTagLength)) abort();
+  for (char c : tag)
+    if (!IsTagCharacter(c)) abort();
+  const size_t host = address.find("//") + 2;
+  if (!tag.empty() && (address.back() != '/' || address.find('/', host) == std::string::npos)) abort();
   return 0;
 }

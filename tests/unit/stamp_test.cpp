@@ -10,7 +10,9 @@
 #include "../../tools/stamp/signature.h"
 #include "../../tools/stamp/slot.h"
 #include "../../tools/stamp/stamp.h"
+#include "../../tools/stamp/tag.h"
 #include "../../tools/stamp/version.h"
+#include "tag/tag_field.h"
 
 namespace {
 
@@ -48,6 +50,13 @@ Image MakePe(const std::string& data, const char* section = ".data", uint32_t se
   Put(image, table + 20, raw, 4);
   memcpy(&image[raw], data.data(), data.size());
   return image;
+}
+
+Image Release() {
+  Image release;
+  unsigned mode = 0;
+  EXPECT_EQ(ReadInput(TARVO_RELEASE_EXE, kLauncherFileLimit, &release, &mode), "");
+  return release;
 }
 
 std::string FindSlotIn(const Image& image, size_t* offset) {
@@ -188,9 +197,7 @@ TEST(StampName, UtfEightOfOneTo64CharactersWithoutControls) {
 // is written: alignments, sections, the certificate table and the resource tree; and those
 // accepted give a launcher that passes the same check.
 TEST(StampStructure, CraftedLaunchers) {
-  Image release;
-  unsigned mode = 0;
-  ASSERT_EQ(ReadInput(TARVO_RELEASE_EXE, kLauncherFileLimit, &release, &mode), "");
+  const Image release = Release();
   PeLayout pe;
   ASSERT_EQ(ReadPe(release, &pe), "");
   auto section = [&](const char* name) {
@@ -266,4 +273,68 @@ TEST(StampStructure, CraftedLaunchers) {
     Put(r.data, rootLength + 6, 'P', 2);
   }
   EXPECT_NE(SetVersionName(resources, longest.name).find("longer than 65,535"), std::string::npos);
+}
+
+// The release stamped with an address and given a certificate table of WIN_CERTIFICATE
+// entries, as a signer would append it, holding the given signature bytes.
+Image SignedRelease(const std::string& address, const std::string& signature) {
+  Image image = Release();
+  PeLayout pe;
+  size_t slot = 0;
+  EXPECT_EQ(ReadPe(image, &pe), "");
+  EXPECT_EQ(FindSlot(image, pe, &slot), "");
+  StampSlot(image, pe, slot, address);
+  const size_t offset = image.size(), length = 8 + signature.size();
+  image.resize(offset + (length + 7) / 8 * 8, 0);
+  Put(image, offset, static_cast<uint32_t>(length), 4);
+  Put(image, offset + 4, 0x00020200, 4);  // revision 2, an Authenticode signature
+  memcpy(&image[offset + 8], signature.data(), signature.size());
+  Put(image, DirectoryEntry(pe, kCertificateTable), static_cast<uint32_t>(offset), 4);
+  Put(image, DirectoryEntry(pe, kCertificateTable) + 4, static_cast<uint32_t>(image.size() - offset), 4);
+  UpdateChecksum(image, pe);
+  return image;
+}
+
+TEST(StampTag, WritesOnlyTheFieldOfASignedReleaseUnderAClosedHost) {
+  const std::string marker(reinterpret_cast<const char*>(kTagMarker), sizeof kTagMarker);
+  const std::string field = marker + std::string(kTagLength, ' '), cut = marker + std::string(kTagLength - 1, ' ');
+  const std::string desk = "https://desk.example.org/", longest(kTagLength, 'T');
+  struct Case { const char* name; Image image; std::string tag, refusal; };
+  Image unsigned_ = Release();
+  const Case cases[] = {
+    {"a short tag", SignedRelease(desk, "head" + field + "tail"), "mia", ""},
+    {"64 characters, all kinds", SignedRelease(desk + "app/", field), longest.substr(0, 60) + "a9-_", ""},
+    {"unsigned", unsigned_, "mia", "unsigned"},
+    {"no field", SignedRelease(desk, "an ordinary signature"), "mia", "no tag field"},
+    {"a field cut by the table's end", SignedRelease(desk, cut), "mia", "no tag field"},
+    {"two fields", SignedRelease(desk, field + field), "mia", "2 tag fields"},
+    {"a page, not a folder", SignedRelease("https://desk.example.org/me", field), "mia", "does not end with '/'"},
+    {"the host left open", SignedRelease("https://desk.example.org", field), "mia", "does not end with '/'"},
+    {"a placeholder", SignedRelease("https://tarvo.invalid/", field), "mia", "placeholder"},
+    {"empty tag", SignedRelease(desk, field), "", "1 to 64"},
+    {"65 characters", SignedRelease(desk, field), longest + "T", "65 characters"},
+  };
+  for (const Case& c : cases) {
+    Image image = c.image;
+    std::string error = TagLauncher(image, c.tag);
+    EXPECT_EQ(error.find(c.refusal) != std::string::npos, error.empty() == c.refusal.empty()) << c.name << ": " << error;
+    if (!error.empty()) continue;
+    PeLayout pe;
+    ASSERT_EQ(ReadPe(image, &pe), "") << c.name;
+    EXPECT_EQ(LauncherTag(image, pe), c.tag) << c.name;
+    EXPECT_EQ(ReadLe(image, pe.optionalHeader + kChecksumField, 4), PeChecksum(image, pe)) << c.name;
+    size_t changed = 0;
+    for (size_t i = 0; i < image.size(); i++) changed += image[i] != c.image[i];
+    EXPECT_EQ(image.size(), c.image.size()) << c.name;
+    EXPECT_LE(changed, c.tag.size() + 4) << c.name << ": only the field and the checksum";
+  }
+  Image once = SignedRelease(desk, "head" + field + "tail"), twice = once;
+  ASSERT_EQ(TagLauncher(once, "mia"), "");
+  ASSERT_EQ(TagLauncher(twice, "bob-the-longer"), "");
+  ASSERT_EQ(TagLauncher(twice, "mia"), "");
+  EXPECT_TRUE(once == twice) << "a tag replaces the one before";
+  for (const char* bad : {"a/b", "a.b", "a%2e", "a?b", "a#b", "a@b", "a b", "a\"b", "caf\xc3\xa9", "a\\b"}) {
+    Image image = SignedRelease(desk, field);
+    EXPECT_NE(TagLauncher(image, bad).find("only ASCII letters, digits"), std::string::npos) << bad;
+  }
 }

@@ -8,6 +8,8 @@
 #include "address/address.h"
 #include "fake_win32.h"
 #include "startup/startup.h"
+#include "tag/tag_field.h"
+#include "temporary_folder.h"
 
 
 static void SetSlot(const std::string& text) {
@@ -22,7 +24,7 @@ static std::string Start(const char* tail, const std::string& slot) {
   g_fake.shellResults = {33};
   SetSlot(slot);
   memset(g_address, 'x', kAddressLength);
-  EXPECT_EQ(WinMain(nullptr, nullptr, const_cast<char*>(tail), 1), 0);
+  EXPECT_EQ(WinMain(FakeInstance(), nullptr, const_cast<char*>(tail), 1), 0);
   EXPECT_EQ(g_fake.effects.at(0), "RestrictDllSearch") << "before anything else";
   EXPECT_EQ(g_fake.dllSearch, LOAD_LIBRARY_SEARCH_SYSTEM32);
   if (g_fake.shellCalls.empty()) return g_fake.windows.empty() ? "(none)" : "(prompt)";
@@ -65,8 +67,45 @@ TEST(StartUp, SlotIsReadWithinItsField) {
     g_builtInSlot[kSlotLength] = 'a';  // an unterminated field must not be read past
     ResetFakeWin32();
     g_fake.shellResults = {33};
-    WinMain(nullptr, nullptr, nullptr, 1);
+    WinMain(FakeInstance(), nullptr, nullptr, 1);
     size_t launched = g_fake.shellCalls.empty() ? 0 : g_fake.shellCalls[0].parameters.size() - 6;
     EXPECT_EQ(launched, c.launchedLength) << c.name;
+  }
+}
+
+// The download tag: read from the launcher's own file, at the certificate table its headers
+// name, and appended only when it is well formed and the built-in address closes its host.
+class DownloadTag : public InTemporaryFolder {};
+
+TEST_F(DownloadTag, AppendsOnlyAWellFormedTagToAClosedHost) {
+  const std::string marker(reinterpret_cast<const char*>(kTagMarker), sizeof kTagMarker);
+  auto field = [&](const std::string& text) { return marker + text + std::string(kTagLength - text.size(), ' '); };
+  const std::string desk = "https://desk.example.org/", longest(kTagLength, 'x');
+  const uint32_t kOffset = 0x400, kOwnSize = 0, kAbsent = 0xFFFFFFFF;
+  struct Case { const char* name; std::string slot, table; uint32_t size; std::string launched; bool readsFile; };
+  const Case cases[] = {
+    {"a tag", desk, "signature" + field("mia") + "more", kOwnSize, desk + "mia", true},
+    {"64 characters of every kind", desk + "app/", field(longest.substr(0, 60) + "Z9-_"), kOwnSize,
+     desk + "app/" + longest.substr(0, 60) + "Z9-_", true},
+    {"a blank field", desk, field(""), kOwnSize, desk, true},
+    {"a '/' in the field", desk, field("mi/a"), kOwnSize, desk, true},
+    {"a byte after the padding", desk, marker + "mia" + std::string(kTagLength - 4, ' ') + "x", kOwnSize, desk, true},
+    {"two fields", desk, field("mia") + field("bob"), kOwnSize, desk, true},
+    {"the host left open", "https://desk.example.org", field("mia"), kOwnSize, "https://desk.example.org", false},
+    {"a page, not a folder", desk + "me", field("mia"), kOwnSize, desk + "me", false},
+    {"no certificate table", desk, field("mia"), kAbsent, desk, false},
+    {"a table cut short by the file's end", desk, field("mia"), 4096, desk, true},
+  };
+  for (const Case& c : cases) {
+    ResetFakeWin32();
+    g_fake.shellResults = {33};
+    g_fake.moduleFile = "Tarvo.exe";
+    Write("Tarvo.exe", std::string(kOffset, 'Z') + c.table);
+    SetSlot(c.slot);
+    const uint32_t size = c.size == kOwnSize ? static_cast<uint32_t>(c.table.size()) : c.size == kAbsent ? 0 : c.size;
+    EXPECT_EQ(WinMain(FakeInstance(size ? kOffset : 0, size), nullptr, nullptr, 1), 0);
+    ASSERT_EQ(g_fake.shellCalls.size(), 1u) << c.name;
+    EXPECT_EQ(g_fake.shellCalls[0].parameters, "--app=" + c.launched) << c.name;
+    EXPECT_EQ(g_fake.openedToRead.size(), c.readsFile ? 1u : 0u) << c.name;
   }
 }

@@ -91,7 +91,7 @@ TEST_F(SavedFile, StartOpensOnlyAValidFirstLine) {
     g_fake.shellResults = {33};
     mkdir("appdata/Tarvo", 0755);
     Write("appdata/Tarvo/url.txt", c.bytes);
-    EXPECT_EQ(WinMain(nullptr, nullptr, nullptr, 1), 0) << c.name;
+    EXPECT_EQ(WinMain(FakeInstance(), nullptr, nullptr, 1), 0) << c.name;
     std::string launched = g_fake.shellCalls.empty() ? (g_fake.windows.empty() ? "(none)" : "(prompt)") : g_fake.shellCalls[0].parameters.substr(6);
     EXPECT_EQ(launched, c.expected) << c.name;
     EXPECT_EQ(Read("appdata/Tarvo/url.txt"), c.bytes) << c.name << ": a start never rewrites the file";

@@ -1,5 +1,6 @@
 // tarvo-stamp: writes a copy of a built Tarvo.exe whose built-in address slot holds the
-// given address, or shows what a launcher holds. main parses the command line, reads and
+// given address, tags a copy of a signed release, writes the tag certificate, or shows what a
+// launcher holds. main parses the command line, reads and
 // writes files; the work is done over bytes in memory by the other files.
 #include <stdio.h>
 #ifdef _WIN32
@@ -14,12 +15,15 @@
 #include "signature.h"
 #include "slot.h"
 #include "stamp.h"
+#include "tag.h"
 #include "version.h"
 
 namespace {
 
 const char kSynopsis[] =
     "usage: tarvo-stamp IN.exe ADDRESS -o OUT.exe [--icon DESK.ico] [--name NAME] [--strip-signature]\n"
+    "       tarvo-stamp --tag SIGNED.exe TAG -o OUT.exe\n"
+    "       tarvo-stamp --tag-certificate OUT.crt\n"
     "       tarvo-stamp --show IN.exe\n";
 
 const char kHelp[] =
@@ -31,8 +35,14 @@ const char kHelp[] =
     "  --icon DESK.ico     icon group 1 becomes the images of this .ico file (at most 1 MiB)\n"
     "  --name NAME         FileDescription and ProductName (UTF-8, 1 to 64 characters)\n"
     "  --strip-signature   remove IN.exe's signature first; sign OUT.exe afresh\n"
+    "  --tag SIGNED.exe TAG\n"
+    "                      write TAG (1 to 64 letters, digits, '-', '_') into the tag field of a\n"
+    "                      release signed with the tag certificate; it still verifies, and the\n"
+    "                      launcher opens its built-in address (ending in '/') followed by TAG\n"
+    "  --tag-certificate OUT.crt\n"
+    "                      write the tag certificate, to add to the release's signature (-ac)\n"
     "  --show IN.exe       print the slot's address, whether it is used, whether a signature is\n"
-    "                      present, and what the launcher opens when started without an address\n"
+    "                      present, the tag, and what the launcher opens when started without one\n"
     "  -h, --help          print this help and exit\n"
     "  --version           print the version and exit\n"
     "\n"
@@ -68,7 +78,7 @@ std::string TextArgument(char** argv, int index) {
 std::string TextArgument(char** argv, int index) { return argv[index]; }
 #endif
 
-enum class Mode { kStamp, kShow };
+enum class Mode { kStamp, kShow, kTag, kTagCertificate };
 
 struct Command {
   Mode mode = Mode::kStamp;
@@ -79,8 +89,10 @@ struct Command {
 
 // Returns "" or what was wrong with the command line.
 std::string Parse(int argc, char** argv, Command* command) {
-  int first = 1;
-  if (argc > 1 && std::string(argv[1]) == "--show") command->mode = Mode::kShow, first = 2;
+  const std::string mode = argc > 1 ? argv[1] : "";
+  command->mode = mode == "--show" ? Mode::kShow : mode == "--tag" ? Mode::kTag
+                  : mode == "--tag-certificate" ? Mode::kTagCertificate : Mode::kStamp;
+  const int first = command->mode == Mode::kStamp ? 1 : 2;
   bool optionsEnded = false;
   for (int i = first; i < argc; i++) {
     const std::string argument = argv[i];
@@ -95,8 +107,8 @@ std::string Parse(int argc, char** argv, Command* command) {
                  : nullptr;
     if (argument == "--") {
       optionsEnded = true;
-    } else if (argument == "--show") {
-      return "--show must come first";
+    } else if (argument == "--show" || argument == "--tag" || argument == "--tag-certificate") {
+      return argument + " must come first";
     } else if (seen == nullptr) {
       return "unknown option " + argument;
     } else if (*seen) {
@@ -108,12 +120,20 @@ std::string Parse(int argc, char** argv, Command* command) {
       if (value != nullptr) *value = argument == "--name" ? TextArgument(argv, ++i) : argv[++i];
     }
   }
-  if (command->mode == Mode::kShow) {
-    if (command->hasOutput || command->hasIcon || command->hasName || command->stripSignature)
-      return "--show takes no other options";
-    return command->operands.size() == 1 ? "" : "--show takes one launcher";
+  const bool branding = command->hasIcon || command->hasName || command->stripSignature;
+  switch (command->mode) {
+    case Mode::kShow:
+    case Mode::kTagCertificate:
+      if (command->hasOutput || branding) return mode + " takes no other options";
+      return command->operands.size() == 1 ? "" : mode + " takes one file";
+    case Mode::kTag:
+      if (branding) return "--tag takes only -o";
+      if (command->operands.size() != 2) return "--tag takes SIGNED.exe and TAG";
+      break;
+    case Mode::kStamp:
+      if (command->operands.size() != 2) return "expected IN.exe and ADDRESS, got " + std::to_string(command->operands.size()) + " operands";
+      break;
   }
-  if (command->operands.size() != 2) return "expected IN.exe and ADDRESS, got " + std::to_string(command->operands.size()) + " operands";
   return command->hasOutput ? "" : "missing -o OUT.exe";
 }
 
@@ -126,13 +146,15 @@ int Show(const std::string& input) {
   if (!error.empty()) return Fail(error);
   if ((error = ReadPe(image, &pe)).empty()) error = FindSlot(image, pe, &slot);
   if (!error.empty()) return Fail(input + ": " + error);
-  std::string address = SlotAddress(image, slot);
+  const std::string address = SlotAddress(image, slot), tag = LauncherTag(image, pe);
   const bool used = LauncherUsesAddress(address);
-  printf("%s\n%s\n%s\nopens: %s\n", address.c_str(),
+  const std::string opens = !used ? "the saved address, or what the user pastes into the prompt"
+                                  : TakesTag(address) ? address + tag : address;
+  printf("%s\n%s\n%s\ntag: %s\nopens: %s\n", address.c_str(),
          used ? "used: the launcher opens this address when started without one"
               : "passed over: a placeholder (\".invalid\"); the launcher uses the saved address or asks",
          IsSigned(pe) ? "signature present (not checked here: osslsigncode verify checks it)" : "unsigned",
-         used ? address.c_str() : "the saved address, or what the user pastes into the prompt");
+         tag.empty() ? "none" : tag.c_str(), opens.c_str());
   return 0;
 }
 
@@ -149,20 +171,42 @@ std::string ReadBranding(const Command& command, Branding* branding) {
   return command.hasName ? CheckName(command.name, &branding->name) : "";
 }
 
-int Stamp(const Command& command) {
-  const std::string &input = command.operands[0], &address = command.operands[1];
-  Branding branding;
-  std::string error = CheckAddress(address);
-  if (error.empty()) error = ReadBranding(command, &branding);
-  if (!error.empty()) return Fail(error);
+// Reads the input launcher, lets work change it in memory, and writes the output.
+template <typename Work>
+int RewriteLauncher(const Command& command, Work work) {
+  const std::string& input = command.operands[0];
   if (SameFile(input, command.output))
     return Fail("-o " + command.output + " names the input; the input is never changed, so name another file");
   Image image;
   unsigned mode = 0;
-  if (!(error = ReadInput(input, kLauncherFileLimit, &image, &mode)).empty()) return Fail(error);
-  if (!(error = StampLauncher(image, address, branding, command.stripSignature)).empty())
-    return Fail(input + ": " + error);
+  std::string error = ReadInput(input, kLauncherFileLimit, &image, &mode);
+  if (!error.empty()) return Fail(error);
+  if (!(error = work(image)).empty()) return Fail(input + ": " + error);
   error = WriteOutput(command.output, image, mode);
+  return error.empty() ? 0 : Fail(error);
+}
+
+int Stamp(const Command& command) {
+  const std::string& address = command.operands[1];
+  Branding branding;
+  std::string error = CheckAddress(address);
+  if (error.empty()) error = ReadBranding(command, &branding);
+  if (!error.empty()) return Fail(error);
+  return RewriteLauncher(command, [&](Image& image) {
+    return StampLauncher(image, address, branding, command.stripSignature);
+  });
+}
+
+int Tag(const Command& command) {
+  const std::string& tag = command.operands[1];
+  std::string error = CheckTag(tag);
+  if (!error.empty()) return Fail(error);
+  return RewriteLauncher(command, [&](Image& image) { return TagLauncher(image, tag); });
+}
+
+int WriteTagCertificate(const std::string& path) {
+  const std::string pem = TagCertificate();
+  std::string error = WriteOutput(path, Image(pem.begin(), pem.end()), 0644);
   return error.empty() ? 0 : Fail(error);
 }
 
@@ -177,5 +221,11 @@ int main(int argc, char** argv) {
   Command command;
   std::string error = Parse(argc, argv, &command);
   if (!error.empty()) return UsageError(error);
-  return command.mode == Mode::kShow ? Show(command.operands[0]) : Stamp(command);
+  switch (command.mode) {
+    case Mode::kShow: return Show(command.operands[0]);
+    case Mode::kTag: return Tag(command);
+    case Mode::kTagCertificate: return WriteTagCertificate(command.operands[0]);
+    case Mode::kStamp: break;
+  }
+  return Stamp(command);
 }

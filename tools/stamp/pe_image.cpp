@@ -50,17 +50,17 @@ std::string ReadSections(const Image& image, uint64_t count, PeLayout* pe) {
     size_t entry = pe->sectionTable + kSectionEntrySize * s;
     Section section{SectionName(image, entry), entry, ReadLe(image, entry + 8, 4), ReadLe(image, entry + 12, 4),
                     ReadLe(image, entry + 16, 4), ReadLe(image, entry + 20, 4), ReadLe(image, entry + 36, 4)};
-    const std::string label = "section " + std::to_string(s + 1) + " (" + section.name + ")";
+    auto label = [&] { return "section " + std::to_string(s + 1) + " (" + section.name + ")"; };
     // A section without file data (.bss) has no place in the file to check.
     if (section.rawSize != 0) {
       if (section.rawOffset % fileAlignment != 0 || section.rawOffset < fileEnd)
-        return label + " overlaps the headers or the section before it in the file";
-      if (uint64_t{section.rawOffset} + section.rawSize > image.size()) return label + " runs past the end of the file";
+        return label() + " overlaps the headers or the section before it in the file";
+      if (uint64_t{section.rawOffset} + section.rawSize > image.size()) return label() + " runs past the end of the file";
       fileEnd = uint64_t{section.rawOffset} + section.rawSize;
     }
     uint64_t mapped = section.virtualSize != 0 ? section.virtualSize : section.rawSize;
     if (section.virtualAddress % sectionAlignment != 0 || section.virtualAddress < memoryEnd)
-      return label + " overlaps the headers or the section before it in memory";
+      return label() + " overlaps the headers or the section before it in memory";
     memoryEnd = section.virtualAddress + AlignUp(mapped, sectionAlignment);
     pe->sections.push_back(section);
   }
@@ -135,4 +135,18 @@ uint32_t PeChecksum(const Image& image, const PeLayout& pe) {
 void UpdateChecksum(Image& image, const PeLayout& pe) {
   size_t field = pe.optionalHeader + kChecksumField;
   if (ReadLe(image, field, 4) != 0) WriteLe(image, field, PeChecksum(image, pe), 4);
+}
+
+// The sum is taken modulo 0xFFFF (the carries fold back in), so each changed byte moves it by
+// its difference, times 256 at an odd offset; a non-empty file never sums to 0, but to 0xFFFF.
+void PatchBytes(Image& image, const PeLayout& pe, size_t at, const Image& bytes) {
+  size_t field = pe.optionalHeader + kChecksumField;
+  int64_t sum = static_cast<int64_t>(ReadLe(image, field, 4)) - static_cast<int64_t>(image.size());
+  for (size_t i = 0; i < bytes.size(); i++) {
+    sum += (static_cast<int64_t>(bytes[i]) - image[at + i]) * ((at + i) % 2 ? 256 : 1);
+    image[at + i] = bytes[i];
+  }
+  sum %= 0xFFFF;
+  if (sum <= 0) sum += 0xFFFF;
+  if (ReadLe(image, field, 4) != 0) WriteLe(image, field, static_cast<uint32_t>(sum + image.size()), 4);
 }

@@ -40,6 +40,9 @@ size_t DirectoryEntry(const PeLayout& pe, DataDirectory entry);
 // the file's length. Kept right after any change, unless the image carries none (zero).
 uint32_t PeChecksum(const Image& image, const PeLayout& pe);
 void UpdateChecksum(Image& image, const PeLayout& pe);
+// Overwrites bytes past the headers in place and keeps a non-zero checksum right from the
+// changed bytes alone, without summing the file again.
+void PatchBytes(Image& image, const PeLayout& pe, size_t at, const Image& bytes);
 
 // Optional header fields, as offsets from its start.
 constexpr size_t kSizeOfInitializedData = 8, kSectionAlignment = 32, kFileAlignment = 36,

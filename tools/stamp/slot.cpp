@@ -8,7 +8,7 @@
 namespace {
 
 bool IsSlotAt(const Image& image, size_t at, size_t end) {
-  if (end - at < kSlotLength + 1 || image[at + kSlotLength] != '\0') return false;
+  if (end - at < kSlotLength + 1 || image[at] != 'h' || image[at + kSlotLength] != '\0') return false;
   const char* text = reinterpret_cast<const char*>(&image[at]);
   if (strncmp(text, "https://", 8) != 0 && strncmp(text, "http://", 7) != 0) return false;
   size_t i = 0;

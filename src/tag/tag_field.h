@@ -1,0 +1,17 @@
+// The download tag's field, as the tag certificate carries it and the launcher finds it: the
+// certificate extension's object identifier, 2.25.46088153929513585540399667643032441786 (the
+// project's own, from the UUID 22ac416d-42c5-46f3-b865-7a3f2eba93ba), the headers of its value
+// (an OCTET STRING holding an IA5String of 64 characters), then those 64 characters: the tag,
+// padded with spaces. Shared by the launcher and tarvo-stamp, so the two never disagree.
+#pragma once
+
+constexpr unsigned char kTagMarker[] = {
+    0x06, 0x13, 0x69, 0xC5, 0xAC, 0xA0, 0xDB, 0xA8, 0xAC, 0xAA, 0x9B, 0xE7, 0xB8,
+    0xB2, 0xDE, 0xC7, 0xF2, 0xF5, 0xEA, 0xA7, 0x3A, 0x04, 0x42, 0x16, 0x40};
+constexpr int kTagLength = 64;
+
+// A tag names one page under the built-in address, so nothing in it may reach a path, a
+// query, a fragment or a host: letters, digits, '-' and '_' only.
+constexpr bool IsTagCharacter(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_';
+}
