@@ -11,22 +11,6 @@
 constexpr DWORD kTableLimit = 32768;  // a signature with its chain, a timestamp and the tag certificate
 constexpr size_t kNtHeadersField = 0x3C, kSecurityEntry = 24 + 144;  // from the NT headers
 
-// A closed host: a '/' after the "//" of the scheme, and the address ends with one.
-static bool TakesTag(const char* address) {
-  const char* host = strstr(address, "//");
-  size_t length = strlen(address);
-  return host != nullptr && strchr(host + 2, '/') != nullptr && address[length - 1] == '/';
-}
-
-// The tag's length, or 0 when the field holds anything but a tag followed by spaces.
-static int TagLength(const char* field) {
-  int length = 0;
-  while (length < kTagLength && IsTagCharacter(field[length])) length++;
-  for (int i = length; i < kTagLength; i++)
-    if (field[i] != ' ') return 0;
-  return length;
-}
-
 // The certificate table is not mapped with the image, so it is read from the file. This is
 // the launcher's one use of the wide calls: saved in a Downloads folder whose name lies
 // outside the code page, it would get '?' from GetModuleFileNameA and never open itself.

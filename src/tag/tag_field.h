@@ -4,6 +4,7 @@
 // (an OCTET STRING holding an IA5String of 64 characters), then those 64 characters: the tag,
 // padded with spaces. Shared by the launcher and tarvo-stamp, so the two never disagree.
 #pragma once
+#include <string.h>
 
 constexpr unsigned char kTagMarker[] = {
     0x06, 0x13, 0x69, 0xC5, 0xAC, 0xA0, 0xDB, 0xA8, 0xAC, 0xAA, 0x9B, 0xE7, 0xB8,
@@ -14,4 +15,20 @@ constexpr int kTagLength = 64;
 // query, a fragment or a host: letters, digits, '-' and '_' only.
 constexpr bool IsTagCharacter(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_';
+}
+
+// The tag's length in a field, or 0 when the field holds anything but a tag and spaces.
+inline int TagLength(const char* field) {
+  int length = 0;
+  while (length < kTagLength && IsTagCharacter(field[length])) length++;
+  for (int i = length; i < kTagLength; i++)
+    if (field[i] != ' ') return 0;
+  return length;
+}
+
+// Whether a built-in address takes a tag: it closes its host, with a '/' after the "//" of
+// its scheme, and ends with a '/', so a tag can only name a page directly under it.
+inline bool TakesTag(const char* address) {
+  const char* host = strstr(address, "//");
+  return host != nullptr && strchr(host + 2, '/') != nullptr && address[strlen(address) - 1] == '/';
 }

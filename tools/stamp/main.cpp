@@ -149,7 +149,7 @@ int Show(const std::string& input) {
   const std::string address = SlotAddress(image, slot), tag = LauncherTag(image, pe);
   const bool used = LauncherUsesAddress(address);
   const std::string opens = !used ? "the saved address, or what the user pastes into the prompt"
-                                  : TakesTag(address) ? address + tag : address;
+                                  : TakesTag(address.c_str()) ? address + tag : address;
   printf("%s\n%s\n%s\ntag: %s\nopens: %s\n", address.c_str(),
          used ? "used: the launcher opens this address when started without one"
               : "passed over: a placeholder (\".invalid\"); the launcher uses the saved address or asks",

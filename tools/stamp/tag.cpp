@@ -5,7 +5,6 @@
 
 #include <algorithm>
 
-#include "../../src/tag/tag_field.h"
 #include "slot.h"
 
 namespace {
@@ -87,11 +86,6 @@ std::string CheckTag(const std::string& tag) {
   return "";
 }
 
-bool TakesTag(const std::string& address) {
-  size_t host = address.find("//");
-  return host != std::string::npos && !address.empty() && address.back() == '/' && address.find('/', host + 2) != std::string::npos;
-}
-
 std::string TagLauncher(Image& image, const std::string& tag) {
   PeLayout pe;
   size_t slot = 0, field = 0;
@@ -102,7 +96,7 @@ std::string TagLauncher(Image& image, const std::string& tag) {
   if (!(error = FindSlot(image, pe, &slot)).empty()) return error;
   const std::string address = SlotAddress(image, slot);
   if (!LauncherUsesAddress(address)) return "its built-in address " + address + " is a placeholder, which the launcher passes over";
-  if (!TakesTag(address))
+  if (!TakesTag(address.c_str()))
     return "its built-in address " + address + " does not end with '/' after its host, so a tag could not choose a page under it";
   if (!(error = FindField(image, pe, &field)).empty()) return error;
   Image padded(kTagLength, ' ');
@@ -115,9 +109,5 @@ std::string LauncherTag(const Image& image, const PeLayout& pe) {
   size_t field = 0;
   if (pe.certificateSize == 0 || !FindField(image, pe, &field).empty()) return "";
   const char* text = reinterpret_cast<const char*>(&image[field]);
-  size_t length = 0;
-  while (length < static_cast<size_t>(kTagLength) && IsTagCharacter(text[length])) length++;
-  for (size_t i = length; i < static_cast<size_t>(kTagLength); i++)
-    if (text[i] != ' ') return "";
-  return std::string(text, length);
+  return std::string(text, TagLength(text));
 }

@@ -3,6 +3,7 @@
 // into that certificate's field in place. The certificate table lies outside what the
 // signature covers, so every copy verifies as the release does, with the release's digest.
 #pragma once
+#include "../../src/tag/tag_field.h"
 #include "pe_image.h"
 
 // The tag certificate as PEM: the same bytes every time.
@@ -12,8 +13,6 @@ std::string CheckTag(const std::string& tag);
 // Writes TAG, padded with spaces, over the signed launcher's one tag field and keeps the
 // header checksum right; nothing else changes. Returns "" or why it refused.
 std::string TagLauncher(Image& image, const std::string& tag);
-// The tag as the launcher reads it, or "" when it would read none.
+// The tag as the launcher reads it, or "" when it would read none. Whether the launcher
+// appends it to its built-in address is TakesTag's to say (src/tag/tag_field.h).
 std::string LauncherTag(const Image& image, const PeLayout& pe);
-// Whether the launcher appends a tag to this built-in address: it ends with '/' and has a
-// '/' after its host.
-bool TakesTag(const std::string& address);
