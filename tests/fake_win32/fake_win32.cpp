@@ -9,6 +9,7 @@
 #include <unistd.h>
 #include <wchar.h>
 
+#include <algorithm>
 #include <string>
 
 #include "shellapi.h"
@@ -95,41 +96,21 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWOR
   return reinterpret_cast<HANDLE>(static_cast<INT_PTR>(fd + kHandleBase));
 }
 
-// UTF-8 and wide text of one code point per unit, enough for the test's paths.
-static std::string Narrow(LPCWSTR path) {
-  std::string narrow;
-  for (; *path; path++) {
-    uint32_t c = static_cast<uint32_t>(*path);
-    if (c < 0x80) narrow += static_cast<char>(c);
-    else if (c < 0x800) narrow += static_cast<char>(0xC0 | c >> 6), narrow += static_cast<char>(0x80 | (c & 0x3F));
-    else narrow += static_cast<char>(0xE0 | c >> 12), narrow += static_cast<char>(0x80 | (c >> 6 & 0x3F)),
-         narrow += static_cast<char>(0x80 | (c & 0x3F));
-  }
-  return narrow;
-}
-
+// The tests' paths are ASCII, so wide and narrow differ only in the width of a character.
 HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security, DWORD disposition,
                    DWORD flags, HANDLE templateFile) {
-  if (wcslen(path) >= kMaxPath) return Fail(ERROR_FILENAME_EXCED_RANGE), INVALID_HANDLE_VALUE;
-  return CreateFileA(Narrow(path).c_str(), access, share, security, disposition, flags, templateFile);
+  const std::string narrow(path, path + wcslen(path));
+  return CreateFileA(narrow.c_str(), access, share, security, disposition, flags, templateFile);
 }
 
 // Like the real call: a path that does not fit is cut and the size returned.
 DWORD GetModuleFileNameW(HMODULE, LPWSTR path, DWORD size) {
-  if (g_fake.moduleFile.empty()) return Fail(ERROR_FILE_NOT_FOUND), 0;
-  std::wstring wide;
-  for (size_t i = 0; i < g_fake.moduleFile.size();) {
-    unsigned char c = g_fake.moduleFile[i];
-    size_t extra = c < 0x80 ? 0 : c < 0xE0 ? 1 : 2;
-    uint32_t point = extra == 0 ? c : c & (extra == 1 ? 0x1F : 0x0F);
-    for (size_t k = 1; k <= extra; k++) point = point << 6 | (g_fake.moduleFile[i + k] & 0x3F);
-    wide += static_cast<wchar_t>(point);
-    i += extra + 1;
-  }
-  size_t length = wide.size() < size ? wide.size() : size - 1;
-  wmemcpy(path, wide.data(), length);
+  const std::string& file = g_fake.moduleFile;
+  if (file.empty()) return Fail(ERROR_FILE_NOT_FOUND), 0;
+  size_t length = file.size() < size ? file.size() : size - 1;
+  std::copy(file.begin(), file.begin() + length, path);
   path[length] = L'\0';
-  return wide.size() < size ? static_cast<DWORD>(length) : size;
+  return file.size() < size ? static_cast<DWORD>(length) : size;
 }
 
 DWORD SetFilePointer(HANDLE file, LONG distance, PLONG, DWORD) {
