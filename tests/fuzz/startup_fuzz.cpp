@@ -21,15 +21,25 @@
 #include "tag/tag_field.h"
 
 
-static std::string g_savedFile, g_moduleFile;
+static std::string g_folder, g_savedFile, g_moduleFile;
+
+// The fuzzer ends through exit(), so its folder goes then.
+static void RemoveFolder() {
+  unlink(g_savedFile.c_str());
+  unlink(g_moduleFile.c_str());
+  rmdir((g_folder + "/Tarvo").c_str());
+  rmdir(g_folder.c_str());
+}
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   char folder[] = "/tmp/tarvo-fuzz-XXXXXX";
   if (mkdtemp(folder) == nullptr) abort();
+  g_folder = folder;
   setenv("APPDATA", folder, 1);
-  g_savedFile = std::string(folder) + "/Tarvo/url.txt";
-  mkdir((std::string(folder) + "/Tarvo").c_str(), 0755);
-  g_moduleFile = std::string(folder) + "/Tarvo.exe";
+  g_savedFile = g_folder + "/Tarvo/url.txt";
+  mkdir((g_folder + "/Tarvo").c_str(), 0755);
+  g_moduleFile = g_folder + "/Tarvo.exe";
+  atexit(RemoveFolder);
   return 0;
 }
 
