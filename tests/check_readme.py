@@ -69,12 +69,13 @@ def extract(checkout, release, extracted, folder, env):
     tool = os.path.join(extracted, "usr", "bin", "tarvo-stamp")
     version = subprocess.run([tool, "--version"], stdout=subprocess.PIPE).stdout.decode()
     shipped = os.path.join(extracted, "usr", "share", "tarvo", "Tarvo.exe")
-    good = version.startswith("tarvo-stamp ") and filecmp.cmp(shipped, release, shallow=False)
+    good = (version.startswith("tarvo-stamp ") and filecmp.cmp(shipped, release, shallow=False)
+            and os.path.exists(os.path.join(os.path.dirname(shipped), "tarvo-tag.crt")))
     print("%s: %s holds %s, the release Tarvo.exe and the tag certificate" % ("PASS" if good else "FAIL", os.path.basename(packages[0]),
                                                           version.strip()), flush=True)
     env["PATH"] = os.path.dirname(tool) + os.pathsep + env["PATH"]
     shutil.copy(shipped, folder)
-    return good and os.path.exists(os.path.join(os.path.dirname(shipped), "tarvo-tag.crt"))
+    return good
 
 
 if __name__ == "__main__":
