@@ -27,7 +27,7 @@ done
 
 checks=$((checks + 1))
 shown=$("$tool" --show "$built_in")
-[ "$shown" = $'https://example.org/built-in\nused: the launcher opens this address when started without one\nunsigned\ntag: none\nopens: https://example.org/built-in' ] ||
+[ "$shown" = $'address: https://example.org/built-in\nused: yes, the launcher opens this address when started without one\nsignature: none, unsigned\ntag: none\nname: Tarvo\nicon: 16, 32, 48, 64, 256\nopens: https://example.org/built-in' ] ||
   fail "--show: $shown"
 
 # The command line of a conventional tool: help and version on stdout, usage errors with
@@ -38,7 +38,8 @@ for option in --help -h --version; do
   [ $status -eq 0 ] && [[ $out == *tarvo-stamp* ]] || fail "$option: status $status, '$out'"
 done
 checks=$((checks + 1))
-[[ $("$tool" --help) == *"--strip-signature "*"--show IN.exe "*"--version "* ]] || fail "--help has a line per option"
+[[ $("$tool" --help) == *"--strip-signature "*"--show "*"--version "*"-- SIGNED.exe \"\$TAG\""* ]] ||
+  fail "--help has a line per option and the -- form"
 usage() {  # usage NAME EXPECTED-MESSAGE ARGUMENT...
   checks=$((checks + 1))
   message=$("$tool" "${@:3}" 2>&1); status=$?
@@ -49,8 +50,46 @@ usage "unknown option" "unknown option --sign" "$placeholder" https://example.or
 usage "option given twice" "--name given twice" "$placeholder" https://example.org/ -o "$work/out.exe" --name a --name b
 usage "option without its value" "--icon needs a value" "$placeholder" https://example.org/ -o "$work/out.exe" --icon
 usage "--show with an output" "--show takes no other options" --show "$placeholder" -o "$work/out.exe"
+usage "two modes" "only one of" --show --tag "$placeholder"
 "$tool" -o "$work/anywhere.exe" --name Tarvo "$placeholder" https://example.org/built-in &&
   same "options before the operands" "$work/anywhere.exe" "$built_in"
+# getopt_long's forms, and what a server passes: a user's text after -- is never an option,
+# and an option's value never one either.
+stamps() {  # stamps NAME EXPECTED OUTPUT ARGUMENT...: the tool succeeds and writes EXPECTED's bytes
+  checks=$((checks + 1))
+  "$tool" "${@:4}" || { fail "$1: status $?"; return; }
+  cmp -s "$3" "$2" || fail "$1: $3 and $2 differ"
+}
+stamps "--output=, --name=, --icon=" "$built_in" "$work/long.exe" "--output=$work/long.exe" --name=Tarvo \
+  "--icon=$source_dir/res/tarvo.ico" "$placeholder" https://example.org/built-in
+stamps "-oFILE and --" "$built_in" "$work/joined.exe" "-o$work/joined.exe" -- "$placeholder" https://example.org/built-in
+checks=$((checks + 1))
+"$tool" "$placeholder" https://example.org/built-in -o - > "$work/streamed.exe" && cmp -s "$work/streamed.exe" "$built_in" ||
+  fail "-o - equals the file"
+for form in "--name --help" "--name=--help"; do
+  checks=$((checks + 1))
+  "$tool" -o "$work/named.exe" $form -- "$placeholder" https://example.org/ && "$tool" --show "$work/named.exe" | grep -qx "name: --help" ||
+    fail "$form: no launcher named --help"
+done
+checks=$((checks + 1))
+message=$("$tool" --tag -o - -- "$placeholder" mia 2>&1 >"$work/refused-stdout"); status=$?
+[ $status -eq 1 ] && [ ! -s "$work/refused-stdout" ] || fail "-o - on a refusal: status $status, $(wc -c < "$work/refused-stdout") bytes out"
+checks=$((checks + 1))
+message=$(script -qec "'$tool' '$placeholder' https://example.org/ -o -" /dev/null); status=$?
+[[ $message == *"standard output is a terminal"* ]] || fail "-o - onto a terminal: $message"
+# A path that is not a regular file is never replaced or written through.
+mkfifo "$work/out-fifo"; mkdir "$work/out-folder"; printf 'keep me' > "$work/kept"; ln -s kept "$work/out-link"
+targets=("$work/out-fifo" "$work/out-folder" "$work/out-link")
+[ "$(id -u)" = 0 ] && mknod "$work/out-null" c 1 3 && targets+=("$work/out-null")
+for target in "${targets[@]}"; do
+  checks=$((checks + 1))
+  before=$(stat -c '%F %i' "$target")
+  message=$(timeout 10 "$tool" "$placeholder" https://example.org/ -o "$target" 2>&1); status=$?
+  [ $status -eq 1 ] && [[ $message == *"not a regular file"* ]] && [ "$(stat -c '%F %i' "$target")" = "$before" ] &&
+    [ "$(cat "$work/kept")" = "keep me" ] || fail "-o $(basename "$target"): status $status, '$message'"
+done
+long_name=$work/$(printf 'n%.0s' $(seq 246)).exe  # 250 bytes: legal, though the usual temporary name is not
+stamps "a 250-byte output name" "$built_in" "$long_name" "$placeholder" https://example.org/built-in -o "$long_name"
 cp "$placeholder" "$work/input.exe"
 chmod 0751 "$work/input.exe"
 ln -s input.exe "$work/input-link.exe"
@@ -165,7 +204,7 @@ sign() {  # sign IN OUT KEY-OPTION...: a fixed time and no timestamp, so the byt
 }
 sign "$placeholder" "$work/signed.exe" -pkcs12 "$work/signer.p12" -pass test
 checks=$((checks + 1))
-[ "$("$tool" --show "$work/signed.exe" | sed -n 3p)" = "signature present (not checked here: osslsigncode verify checks it)" ] ||
+[ "$("$tool" --show "$work/signed.exe" | sed -n 3p)" = "signature: present (not checked here: osslsigncode verify checks it)" ] ||
   fail "--show of a signed launcher"
 python3 - "$work/signed.exe" "$work/tampered.exe" <<'PY'
 import sys
@@ -204,8 +243,31 @@ checks=$((checks + 1))
   osslsigncode verify -CAfile "$work/cert.pem" -in "$work/mia.exe" >/dev/null &&
   [ "$(stat -c %s "$work/mia.exe")" = "$(stat -c %s "$work/release-signed.exe")" ] &&
   [ "$(digest "$work/mia.exe")" = "$(digest "$work/release-signed.exe")" ] &&
-  [ "$("$tool" --show "$work/mia.exe" | tail -2)" = $'tag: mia\nopens: https://desk.example.org/mia' ] ||
+  [ "$("$tool" --show "$work/mia.exe" | grep -E '^(tag|opens):')" = $'tag: mia\nopens: https://desk.example.org/mia' ] ||
   fail "signed with -ac, tagged, verified"
+# A server's tag, whatever it holds, is an operand after --: one shaped like an option is
+# refused as a tag, and the stale output that a server might serve is neither replaced nor
+# reported as written.
+for tag in -h --help --version -abc; do
+  checks=$((checks + 1))
+  printf 'stale' > "$work/stale.exe"
+  out=$("$tool" --tag -o "$work/stale.exe" -- "$work/release-signed.exe" "$tag" 2>&1); status=$?
+  [ $status -eq 1 ] && [[ $out == *"begin with an ASCII letter or digit"* ]] && [ "$(cat "$work/stale.exe")" = stale ] ||
+    fail "tag $tag: status $status, '$out'"
+done
+# A longer chain puts the tag certificate past the 32 KiB of the table that the launcher reads
+# (certificates of a signature are sorted by their encoding, so the small ones come first).
+openssl ecparam -name prime256v1 -genkey -noout -out "$work/chain-key.pem"
+for n in $(seq 60); do
+  openssl req -x509 -key "$work/chain-key.pem" -out - -days 2 -subj "/CN=Tarvo test chain $n" \
+    -addext "nsComment=$(printf 'c%.0s' $(seq 180))" 2>/dev/null
+done > "$work/chain.pem"
+cat "$work/tag.crt" >> "$work/chain.pem"
+sign "$work/release.exe" "$work/release-long.exe" -certs "$work/cert.pem" -key "$work/key.pem" -ac "$work/chain.pem"
+checks=$((checks + 1))
+message=$("$tool" --tag "$work/release-long.exe" mia -o "$work/long-mia.exe" 2>&1); status=$?
+[ $status -eq 1 ] && [[ $message == *"beyond the 32 KiB"* ]] && [ ! -e "$work/long-mia.exe" ] &&
+  "$tool" --show "$work/release-long.exe" | grep -qx "opens: https://desk.example.org/" || fail "a tag field past 32 KiB: '$message'"
 openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/tsa-key.pem" -out "$work/tsa.pem" -days 2 \
   -subj "/CN=Tarvo test TSA" -addext "extendedKeyUsage=critical,timeStamping" 2>/dev/null
 osslsigncode sign -certs "$work/cert.pem" -key "$work/key.pem" -ac "$work/tag.crt" -n Tarvo -h sha256 \

@@ -8,7 +8,6 @@
 #include "../address/address.h"
 #include "tag_field.h"
 
-constexpr DWORD kTableLimit = 32768;  // a signature with its chain, a timestamp and the tag certificate
 constexpr size_t kNtHeadersField = 0x3C, kSecurityEntry = 24 + 144;  // from the NT headers
 
 // The certificate table is not mapped with the image, so it is read from the file. This is
@@ -36,18 +35,11 @@ static DWORD ReadCertificateTable(HINSTANCE instance, char* table, DWORD tableSi
 
 void AppendDownloadTag(HINSTANCE instance) {
   if (!TakesTag(g_address)) return;
-  char table[kTableLimit];
-  DWORD size = ReadCertificateTable(instance, table, sizeof table);
-  const char* field = nullptr;
-  int fields = 0;
-  for (DWORD at = 0; at + sizeof kTagMarker + kTagLength <= size; at++) {
-    if (table[at] != static_cast<char>(kTagMarker[0]) || memcmp(table + at, kTagMarker, sizeof kTagMarker) != 0) continue;
-    field = table + at + sizeof kTagMarker;
-    fields++;
-  }
-  int tagLength = fields == 1 ? TagLength(field) : 0;
+  char table[kTagWindow];
+  size_t field = 0;
+  int tagLength = FindTag(table, ReadCertificateTable(instance, table, sizeof table), &field);
   size_t addressLength = strlen(g_address);
   if (tagLength == 0 || addressLength + tagLength > kAddressLength) return;
-  memcpy(g_address + addressLength, field, tagLength);
+  memcpy(g_address + addressLength, table + field, tagLength);
   g_address[addressLength + tagLength] = '\0';
 }

@@ -2,7 +2,8 @@
 // file: nothing is read or written outside a buffer (the sanitizers watch), and an address
 // taken from the slot or the saved file always has a scheme and never the placeholder
 // marker; one from the saved file never holds a blank or a quote that could split it into
-// browser arguments; one from the slot is the slot's text and at most a tag after it.
+// browser arguments; one from the slot is the slot's text and at most a tag after it, the
+// very tag that tarvo-stamp's --show reads from the same table.
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -19,9 +20,11 @@
 #include "fake_win32.h"
 #include "startup/startup.h"
 #include "tag/tag_field.h"
+#include "../../tools/stamp/tag.h"
 
 
 static std::string g_folder, g_savedFile, g_moduleFile;
+static const char kModuleHead[] = "sixteen bytes...";  // what precedes the table in the file
 
 // The fuzzer ends through exit(), so its folder goes then.
 static void RemoveFolder() {
@@ -63,7 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint16_t claimed = input.ConsumeIntegral<uint16_t>();
   std::string table = input.ConsumeRandomLengthString(8192);
   FILE* module = fopen(g_moduleFile.c_str(), "wb");
-  fwrite("sixteen bytes...", 1, 16, module);
+  fwrite(kModuleHead, 1, sizeof kModuleHead - 1, module);
   fwrite(table.data(), 1, table.size(), module);
   fclose(module);
   std::vector<uint8_t> saved = input.ConsumeRemainingBytes<uint8_t>();
@@ -75,7 +78,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   g_fake.shellResults = {33};
   g_fake.moduleFile = g_moduleFile;
   const uint32_t tableSize = claimed % 2 ? claimed : static_cast<uint32_t>(table.size());
-  if (WinMain(FakeInstance(16, tableSize), nullptr, hasTail ? tail.data() : nullptr, 1) != 0) abort();
+  if (WinMain(FakeInstance(sizeof kModuleHead - 1, tableSize), nullptr, hasTail ? tail.data() : nullptr, 1) != 0) abort();
   if (g_fake.shellCalls.empty()) return 0;
 
   const std::string launched = g_fake.shellCalls[0].parameters.substr(strlen("--app="));
@@ -95,5 +98,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!IsTagCharacter(c)) abort();
   const size_t host = address.find("//") + 2;
   if (!tag.empty() && (address.back() != '/' || address.find('/', host) == std::string::npos)) abort();
+  // A table that runs past the file is one the tool's check refuses and the launcher cannot read.
+  if (tableSize > table.size()) return 0;
+  const std::string own = kModuleHead + table;
+  PeLayout pe;
+  pe.certificateOffset = sizeof kModuleHead - 1, pe.certificateSize = tableSize;
+  if (tag != (TakesTag(address.c_str()) ? LauncherTag(Image(own.begin(), own.end()), pe) : "")) abort();
   return 0;
 }

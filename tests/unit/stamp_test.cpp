@@ -276,42 +276,57 @@ TEST(StampStructure, CraftedLaunchers) {
 }
 
 // The release stamped with an address and given a certificate table of WIN_CERTIFICATE
-// entries, as a signer would append it, holding the given signature bytes.
-Image SignedRelease(const std::string& address, const std::string& signature) {
+// entries, as a signer would append it, each holding a DER sequence of the given bytes.
+Image SignedRelease(const std::string& address, std::initializer_list<std::string> signatures) {
   Image image = Release();
   PeLayout pe;
   size_t slot = 0;
   EXPECT_EQ(ReadPe(image, &pe), "");
   EXPECT_EQ(FindSlot(image, pe, &slot), "");
   StampSlot(image, pe, slot, address);
-  const size_t offset = image.size(), length = 8 + signature.size();
-  image.resize(offset + (length + 7) / 8 * 8, 0);
-  Put(image, offset, static_cast<uint32_t>(length), 4);
-  Put(image, offset + 4, 0x00020200, 4);  // revision 2, an Authenticode signature
-  memcpy(&image[offset + 8], signature.data(), signature.size());
-  Put(image, DirectoryEntry(pe, kCertificateTable), static_cast<uint32_t>(offset), 4);
-  Put(image, DirectoryEntry(pe, kCertificateTable) + 4, static_cast<uint32_t>(image.size() - offset), 4);
+  const size_t table = image.size();
+  for (const std::string& signature : signatures) {
+    const size_t offset = image.size(), length = 12 + signature.size();
+    image.resize(offset + (length + 7) / 8 * 8, 0);
+    Put(image, offset, static_cast<uint32_t>(length), 4);
+    Put(image, offset + 4, 0x00020200, 4);  // revision 2, an Authenticode signature
+    image[offset + 8] = 0x30, image[offset + 9] = 0x82;
+    image[offset + 10] = static_cast<unsigned char>(signature.size() >> 8);
+    image[offset + 11] = static_cast<unsigned char>(signature.size());
+    memcpy(&image[offset + 12], signature.data(), signature.size());
+  }
+  Put(image, DirectoryEntry(pe, kCertificateTable), static_cast<uint32_t>(table), 4);
+  Put(image, DirectoryEntry(pe, kCertificateTable) + 4, static_cast<uint32_t>(image.size() - table), 4);
   UpdateChecksum(image, pe);
   return image;
 }
+Image SignedRelease(const std::string& address, const std::string& signature) { return SignedRelease(address, {signature}); }
 
 TEST(StampTag, WritesOnlyTheFieldOfASignedReleaseUnderAClosedHost) {
   const std::string marker(reinterpret_cast<const char*>(kTagMarker), sizeof kTagMarker);
   const std::string field = marker + std::string(kTagLength, ' '), cut = marker + std::string(kTagLength - 1, ' ');
   const std::string desk = "https://desk.example.org/", longest(kTagLength, 'T');
   struct Case { const char* name; Image image; std::string tag, refusal; };
-  Image unsigned_ = Release();
+  Image unsigned_ = Release(), shortValue = SignedRelease(desk, "head" + field + "tail");
+  shortValue[unsigned_.size() + 11] = 8;  // the entry's sequence now ends before the field
   const Case cases[] = {
     {"a short tag", SignedRelease(desk, "head" + field + "tail"), "mia", ""},
     {"64 characters, all kinds", SignedRelease(desk + "app/", field), longest.substr(0, 60) + "a9-_", ""},
     {"unsigned", unsigned_, "mia", "unsigned"},
     {"no field", SignedRelease(desk, "an ordinary signature"), "mia", "no tag field"},
-    {"a field cut by the table's end", SignedRelease(desk, cut), "mia", "no tag field"},
+    {"a field cut by its signature's end", SignedRelease(desk, cut), "mia", "inside one signature"},
     {"two fields", SignedRelease(desk, field + field), "mia", "2 tag fields"},
+    {"a field beyond the 32 KiB the launcher reads", SignedRelease(desk, std::string(34726, 'c') + field), "mia",
+     "beyond the 32 KiB"},
+    {"the next entry's header inside the field", SignedRelease(desk, {"head" + marker, std::string(80, 's')}), "mia",
+     "inside one signature"},
+    {"a field past the end of its entry's DER value", shortValue, "mia", "inside one signature"},
     {"a page, not a folder", SignedRelease("https://desk.example.org/me", field), "mia", "does not end with '/'"},
     {"the host left open", SignedRelease("https://desk.example.org", field), "mia", "does not end with '/'"},
     {"a placeholder", SignedRelease("https://tarvo.invalid/", field), "mia", "placeholder"},
     {"empty tag", SignedRelease(desk, field), "", "1 to 64"},
+    {"an option's shape", SignedRelease(desk, field), "-h", "begin with an ASCII letter or digit"},
+    {"'_' first", SignedRelease(desk, field), "_a", "begin with an ASCII letter or digit"},
     {"65 characters", SignedRelease(desk, field), longest + "T", "65 characters"},
   };
   for (const Case& c : cases) {

@@ -10,6 +10,7 @@
 #include "startup/startup.h"
 #include "tag/tag_field.h"
 #include "temporary_folder.h"
+#include "../../tools/stamp/tag.h"
 
 
 static void SetSlot(const std::string& text) {
@@ -91,6 +92,10 @@ TEST_F(DownloadTag, AppendsOnlyAWellFormedTagToAClosedHost) {
     {"a '/' in the field", desk, field("mi/a"), kOwnSize, desk, true},
     {"a byte after the padding", desk, marker + "mia" + std::string(kTagLength - 4, ' ') + "x", kOwnSize, desk, true},
     {"two fields", desk, field("mia") + field("bob"), kOwnSize, desk, true},
+    {"a tag in an option's shape", desk, field("-h"), kOwnSize, desk, true},
+    {"a field beyond the first 32 KiB", desk, std::string(kTagWindow, 's') + field("mia"), kOwnSize, desk, true},
+    {"one field within 32 KiB, one beyond", desk, field("mia") + std::string(kTagWindow, 's') + field("bob"), kOwnSize,
+     desk + "mia", true},
     {"the host left open", "https://desk.example.org", field("mia"), kOwnSize, "https://desk.example.org", false},
     {"a page, not a folder", desk + "me", field("mia"), kOwnSize, desk + "me", false},
     {"no certificate table", desk, field("mia"), kAbsent, desk, false},
@@ -107,5 +112,12 @@ TEST_F(DownloadTag, AppendsOnlyAWellFormedTagToAClosedHost) {
     ASSERT_EQ(g_fake.shellCalls.size(), 1u) << c.name;
     EXPECT_EQ(g_fake.shellCalls[0].parameters, "--app=" + c.launched) << c.name;
     EXPECT_EQ(g_fake.openedToRead.size(), c.readsFile ? 1u : 0u) << c.name;
+    // tarvo-stamp's --show reads by the same rule; it never sees a table its check refuses.
+    if (size > c.table.size()) continue;
+    const std::string file = std::string(kOffset, 'Z') + c.table;
+    PeLayout pe;
+    pe.certificateOffset = kOffset, pe.certificateSize = size;
+    const std::string tag = LauncherTag(Image(file.begin(), file.end()), pe);
+    EXPECT_EQ(TakesTag(c.slot.c_str()) ? c.slot + tag : c.slot, c.launched) << c.name << ": tarvo-stamp";
   }
 }

@@ -27,6 +27,36 @@ constexpr int kReadFlags = O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC;
 
 std::string Reason(const std::string& path) { return path + ": " + strerror(errno); }
 
+constexpr size_t kNameLimit = 255;  // bytes in one file name, on Linux and on Windows
+const char kPartialSuffix[] = ".partial-", kOwnPartialName[] = ".tarvo-stamp.partial-";
+
+// The temporary file's name beside path, before its unique suffix: the output's own name and
+// ".partial-", or a short name of the tool's own where that would make the name too long.
+std::string PartialName(const std::string& path, size_t uniqueLength) {
+  const size_t slash = path.find_last_of("/\\"), name = slash == std::string::npos ? 0 : slash + 1;
+  if (path.size() - name + sizeof kPartialSuffix - 1 + uniqueLength <= kNameLimit) return path + kPartialSuffix;
+  return path.substr(0, name) + kOwnPartialName;
+}
+
+std::string WriteAll(int file, const Image& data, const std::string& path) {
+  for (size_t total = 0; total < data.size();) {
+    auto count = write(file, data.data() + total, static_cast<unsigned>(std::min<size_t>(data.size() - total, 1 << 20)));
+    if (count < 0 && errno == EINTR) continue;
+    if (count <= 0) return Reason(path);
+    total += static_cast<size_t>(count);
+  }
+  return "";
+}
+
+// The work is done in memory before this, so a refusal never writes anything here.
+std::string WriteStandardOutput(const Image& data) {
+  if (isatty(1)) return "standard output is a terminal; refusing to write a launcher there";
+#ifdef _WIN32
+  _setmode(1, O_BINARY);
+#endif
+  return WriteAll(1, data, "standard output");
+}
+
 }  // namespace
 
 std::string ReadInput(const std::string& path, size_t limit, Image* data, unsigned* mode) {
@@ -93,15 +123,29 @@ bool Identify(const std::string& path, BY_HANDLE_FILE_INFORMATION* info) {
   return known;
 }
 
+// Only a regular file that is no link, or nothing at all, may be replaced.
+std::string CheckReplaceable(const std::string& path) {
+  HANDLE file = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return "";
+  BY_HANDLE_FILE_INFORMATION info = {};
+  bool regular = GetFileType(file) == FILE_TYPE_DISK && GetFileInformationByHandle(file, &info) &&
+                 !(info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
+  CloseHandle(file);
+  return regular ? "" : path + ": not a regular file (a device, a folder or a link); refusing to replace it";
+}
+
 }  // namespace
 
 std::string WriteOutput(const std::string& path, const Image& data, unsigned) {
-  std::string temporary;
+  if (path == kStandardOutput) return WriteStandardOutput(data);
+  std::string temporary, refusal = CheckReplaceable(path);
+  if (!refusal.empty()) return refusal;
   HANDLE file = INVALID_HANDLE_VALUE;
   // CREATE_NEW fails on anything already there, a link included, so only our own file is used.
   for (unsigned attempt = 0; file == INVALID_HANDLE_VALUE && attempt < 16; attempt++) {
-    temporary = path + ".partial-" + std::to_string(GetCurrentProcessId()) + "-" +
-                std::to_string(GetTickCount64() + attempt);
+    const std::string unique = std::to_string(GetCurrentProcessId()) + "-" + std::to_string(GetTickCount64() + attempt);
+    temporary = PartialName(path, unique.size()) + unique;
     file = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) return SystemReason(path, GetLastError());
   }
@@ -124,17 +168,16 @@ bool SameFile(const std::string& input, const std::string& output) {
 }
 #else
 std::string WriteOutput(const std::string& path, const Image& data, unsigned mode) {
+  if (path == kStandardOutput) return WriteStandardOutput(data);
+  // rename would replace a device or a FIFO's entry, and a link rather than what it names.
+  struct stat status = {};
+  if (lstat(path.c_str(), &status) == 0 && !S_ISREG(status.st_mode))
+    return path + ": not a regular file (" + (S_ISLNK(status.st_mode) ? "a symbolic link" : S_ISDIR(status.st_mode) ? "a folder" : "a device, a FIFO or a socket") + "); refusing to replace it";
   // mkstemp creates with O_EXCL, which never follows a link and never opens what is there.
-  std::string temporary = path + ".partial-XXXXXX";
+  std::string temporary = PartialName(path, 6) + "XXXXXX";
   int file = mkstemp(&temporary[0]);
   if (file < 0) return Reason(path);
-  std::string error;
-  for (size_t total = 0; error.empty() && total < data.size();) {
-    ssize_t count = write(file, data.data() + total, data.size() - total);
-    if (count < 0 && errno == EINTR) continue;
-    if (count <= 0) error = Reason(path);
-    else total += static_cast<size_t>(count);
-  }
+  std::string error = WriteAll(file, data, path);
   if (error.empty() && fchmod(file, mode) != 0) error = Reason(path);
   if (close(file) != 0 && error.empty()) error = Reason(path);
   if (error.empty() && rename(temporary.c_str(), path.c_str()) != 0) error = Reason(path);

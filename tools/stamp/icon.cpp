@@ -89,3 +89,14 @@ void ReplaceIcon(std::vector<Resource>& resources, const std::vector<IconImage>&
   }
   resources.push_back({kRtGroupIcon, 1, language, group});
 }
+
+std::vector<unsigned> IconSizes(const std::vector<Resource>& resources) {
+  std::vector<unsigned> sizes;
+  for (const Resource& r : resources) {
+    if (r.type != kRtGroupIcon || r.id != 1 || r.data.size() < kHeaderSize) continue;
+    for (size_t entry = kHeaderSize; entry + kGroupEntrySize <= r.data.size() && sizes.size() < ReadLe(r.data, 4, 2);
+         entry += kGroupEntrySize)
+      sizes.push_back(r.data[entry] ? r.data[entry] : 256);
+  }
+  return sizes;
+}

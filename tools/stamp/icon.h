@@ -17,3 +17,5 @@ struct IconImage {
 std::string ReadIconFile(const Image& file, std::vector<IconImage>* images);
 // Every RT_ICON and group 1 give way to the images, numbered from 1 in the file's order.
 void ReplaceIcon(std::vector<Resource>& resources, const std::vector<IconImage>& images);
+// The pixel sizes that icon group 1 lists, in its order; empty without a group.
+std::vector<unsigned> IconSizes(const std::vector<Resource>& resources);

@@ -2,7 +2,9 @@
 // given address, tags a copy of a signed release, writes the tag certificate, or shows what a
 // launcher holds. main parses the command line, reads and
 // writes files; the work is done over bytes in memory by the other files.
+#include <getopt.h>
 #include <stdio.h>
+#include <string.h>
 #ifdef _WIN32
 #include <windows.h>
 #include <shellapi.h>
@@ -20,33 +22,37 @@
 
 namespace {
 
-const char kSynopsis[] =
-    "usage: tarvo-stamp IN.exe ADDRESS -o OUT.exe [--icon DESK.ico] [--name NAME] [--strip-signature]\n"
-    "       tarvo-stamp --tag SIGNED.exe TAG -o OUT.exe\n"
-    "       tarvo-stamp --tag-certificate OUT.crt\n"
-    "       tarvo-stamp --show IN.exe\n";
-
 const char kHelp[] =
+    "usage: tarvo-stamp [OPTION...] IN.exe ADDRESS -o OUT.exe\n"
+    "       tarvo-stamp --tag -o OUT.exe SIGNED.exe TAG\n"
+    "       tarvo-stamp --tag-certificate OUT.crt\n"
+    "       tarvo-stamp --show IN.exe\n"
     "\n"
     "Writes a copy of a built Tarvo.exe that opens ADDRESS, an https:// address of at most 180\n"
     "bytes, when started without one; or shows what a launcher holds. IN.exe is never changed.\n"
     "\n"
-    "  -o OUT.exe          the launcher to write; replaced in one step, never IN.exe itself\n"
-    "  --icon DESK.ico     icon group 1 becomes the images of this .ico file (at most 1 MiB)\n"
-    "  --name NAME         FileDescription and ProductName (UTF-8, 1 to 64 characters)\n"
-    "  --strip-signature   remove IN.exe's signature first; sign OUT.exe afresh\n"
-    "  --tag SIGNED.exe TAG\n"
-    "                      write TAG (1 to 64 letters, digits, '-', '_') into the tag field of a\n"
-    "                      release signed with the tag certificate; it still verifies, and the\n"
-    "                      launcher opens its built-in address (ending in '/') followed by TAG\n"
-    "  --tag-certificate OUT.crt\n"
-    "                      write the tag certificate, to add to the release's signature (-ac)\n"
-    "  --show IN.exe       print the slot's address, whether it is used, whether a signature is\n"
-    "                      present, the tag, and what the launcher opens when started without one\n"
-    "  -h, --help          print this help and exit\n"
-    "  --version           print the version and exit\n"
+    "  -o, --output=OUT.exe  the launcher to write, replaced in one step; never IN.exe itself,\n"
+    "                        a link or anything but a regular file; - writes to standard output\n"
+    "  --icon=DESK.ico       icon group 1 becomes the images of this .ico file (at most 1 MiB)\n"
+    "  --name=NAME           FileDescription and ProductName (UTF-8, 1 to 64 characters)\n"
+    "  --strip-signature     remove IN.exe's signature first; sign OUT.exe afresh\n"
+    "  --tag                 write TAG (1 to 64 letters, digits, '-', '_', beginning with a\n"
+    "                        letter or digit) into the tag field of SIGNED.exe, a release signed\n"
+    "                        with the tag certificate; it still verifies, and the launcher opens\n"
+    "                        its built-in address (ending in '/') followed by TAG\n"
+    "  --tag-certificate     write the tag certificate to OUT.crt, to add to the release's\n"
+    "                        signature (-ac)\n"
+    "  --show                print the launcher's address, whether it is used, its signature,\n"
+    "                        tag, name and icon sizes, and what it opens when started without one\n"
+    "  -h, --help            print this help and exit\n"
+    "  --version             print the version and exit\n"
     "\n"
-    "Options may stand in any order after the mode. Exit status: 0 done, 1 refused, 2 usage error.\n";
+    "Options may stand anywhere; -- ends them. Give a user's address, name or tag after --, so\n"
+    "that none can be taken for an option:\n"
+    "  tarvo-stamp -o OUT.exe --name=\"$NAME\" -- Tarvo.exe \"$ADDRESS\"\n"
+    "  tarvo-stamp --tag -o OUT.exe -- SIGNED.exe \"$TAG\"\n"
+    "\n"
+    "Exit status: 0 done, 1 refused (nothing written), 2 usage error.\n";
 
 int Fail(const std::string& message) {
   fprintf(stderr, "tarvo-stamp: %s\n", message.c_str());
@@ -54,31 +60,56 @@ int Fail(const std::string& message) {
 }
 
 int UsageError(const std::string& message) {
-  fprintf(stderr, "tarvo-stamp: %s\n%sTry 'tarvo-stamp --help' for more.\n", message.c_str(), kSynopsis);
+  fprintf(stderr, "tarvo-stamp: %s\nTry 'tarvo-stamp --help'.\n", message.c_str());
   return 2;
 }
 
 #ifdef _WIN32
 // The narrow argv holds the ANSI code page's lossy copy of the command line; the name is
-// taken from the wide one, as UTF-8.
-std::string TextArgument(char** argv, int index) {
+// taken from the wide one, as UTF-8. getopt_long reorders argv, so the argument is found
+// among the original pointers, by the one that holds the value.
+std::string TextArgument(const std::vector<char*>& original, const char* value) {
+  int index = 0;
+  for (size_t i = 1; i < original.size(); i++)
+    if (value >= original[i] && value <= original[i] + strlen(original[i])) index = static_cast<int>(i);
   int count = 0;
   LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
-  std::string text = argv[index];
-  int bytes = wide && index < count ? WideCharToMultiByte(CP_UTF8, 0, wide[index], -1, nullptr, 0, nullptr, nullptr) : 0;
+  std::string text = value;
+  int bytes = wide && index > 0 && index < count ? WideCharToMultiByte(CP_UTF8, 0, wide[index], -1, nullptr, 0, nullptr, nullptr) : 0;
   if (bytes > 0) {
     text.assign(bytes, '\0');
     WideCharToMultiByte(CP_UTF8, 0, wide[index], -1, &text[0], bytes, nullptr, nullptr);
     text.resize(bytes - 1);
+    text.erase(0, value - original[index]);  // "--name=" is ASCII: the same bytes in both
   }
   LocalFree(wide);
   return text;
 }
 #else
-std::string TextArgument(char** argv, int index) { return argv[index]; }
+std::string TextArgument(const std::vector<char*>&, const char* value) { return value; }
 #endif
 
-enum class Mode { kStamp, kShow, kTag, kTagCertificate };
+enum class Mode { kStamp, kShow, kTag, kTagCertificate, kHelp, kVersion };
+enum Option { kOutput = 'o', kHelpOption = 'h', kIcon = 256, kName, kStripSignature, kShow, kTag, kTagCertificate, kVersion };
+
+const option kOptions[] = {
+    {"output", required_argument, nullptr, kOutput},
+    {"icon", required_argument, nullptr, kIcon},
+    {"name", required_argument, nullptr, kName},
+    {"strip-signature", no_argument, nullptr, kStripSignature},
+    {"show", no_argument, nullptr, kShow},
+    {"tag", no_argument, nullptr, kTag},
+    {"tag-certificate", no_argument, nullptr, kTagCertificate},
+    {"help", no_argument, nullptr, kHelpOption},
+    {"version", no_argument, nullptr, kVersion},
+    {nullptr, 0, nullptr, 0}};
+
+std::string OptionName(int value) {
+  if (value == kOutput) return "-o";
+  for (const option& o : kOptions)
+    if (o.name != nullptr && o.val == value) return std::string("--") + o.name;
+  return "";
+}
 
 struct Command {
   Mode mode = Mode::kStamp;
@@ -87,40 +118,53 @@ struct Command {
   bool hasOutput = false, hasIcon = false, hasName = false, stripSignature = false;
 };
 
-// Returns "" or what was wrong with the command line.
+// What getopt_long could not parse: a missing value, a value where none is taken, or an
+// option it does not know (optopt is 0 for a long one, which it has stepped past).
+std::string ParseError(char** argv) {
+  for (const option& o : kOptions)
+    if (o.name != nullptr && o.val == optopt)
+      return OptionName(optopt) + (o.has_arg == no_argument ? " takes no value" : " needs a value");
+  if (optopt != 0) return std::string("unknown option -") + static_cast<char>(optopt);
+  return std::string("unknown option ") + argv[optind - 1];
+}
+
+// Returns "" or what was wrong with the command line: a second mode, an option given twice,
+// or operands that do not fit the mode.
 std::string Parse(int argc, char** argv, Command* command) {
-  const std::string mode = argc > 1 ? argv[1] : "";
-  command->mode = mode == "--show" ? Mode::kShow : mode == "--tag" ? Mode::kTag
-                  : mode == "--tag-certificate" ? Mode::kTagCertificate : Mode::kStamp;
-  const int first = command->mode == Mode::kStamp ? 1 : 2;
-  bool optionsEnded = false;
-  for (int i = first; i < argc; i++) {
-    const std::string argument = argv[i];
-    if (optionsEnded || argument.size() < 2 || argument[0] != '-') {
-      command->operands.push_back(argument);
-      continue;
-    }
-    std::string* value = argument == "-o" ? &command->output : argument == "--icon" ? &command->icon
-                         : argument == "--name" ? &command->name : nullptr;
-    bool* seen = argument == "-o" ? &command->hasOutput : argument == "--icon" ? &command->hasIcon
-                 : argument == "--name" ? &command->hasName : argument == "--strip-signature" ? &command->stripSignature
-                 : nullptr;
-    if (argument == "--") {
-      optionsEnded = true;
-    } else if (argument == "--show" || argument == "--tag" || argument == "--tag-certificate") {
-      return argument + " must come first";
-    } else if (seen == nullptr) {
-      return "unknown option " + argument;
-    } else if (*seen) {
-      return argument + " given twice";
-    } else if (value != nullptr && i + 1 == argc) {
-      return argument + " needs a value";
-    } else {
-      *seen = true;
-      if (value != nullptr) *value = argument == "--name" ? TextArgument(argv, ++i) : argv[++i];
+  const std::vector<char*> original(argv, argv + argc);
+  int modeOption = 0;
+  opterr = 0;
+  for (int result; (result = getopt_long(argc, argv, ":ho:", kOptions, nullptr)) != -1;) {
+    switch (result) {
+      case '?':
+      case ':':
+        return ParseError(argv);
+      case kHelpOption:
+        command->mode = Mode::kHelp;
+        return "";
+      case kVersion:
+        command->mode = Mode::kVersion;
+        return "";
+      case kShow:
+      case kTag:
+      case kTagCertificate:
+        if (modeOption != 0) return "give only one of --show, --tag and --tag-certificate";
+        modeOption = result;
+        command->mode = result == kShow ? Mode::kShow : result == kTag ? Mode::kTag : Mode::kTagCertificate;
+        break;
+      default:
+        bool* seen = result == kOutput ? &command->hasOutput : result == kIcon ? &command->hasIcon
+                     : result == kName ? &command->hasName : &command->stripSignature;
+        if (*seen) return OptionName(result) + " given twice";
+        *seen = true;
+        if (result == kOutput) command->output = optarg;
+        if (result == kIcon) command->icon = optarg;
+        if (result == kName) command->name = TextArgument(original, optarg);
     }
   }
+  command->operands.assign(argv + optind, argv + argc);
   const bool branding = command->hasIcon || command->hasName || command->stripSignature;
+  const std::string mode = OptionName(modeOption);
   switch (command->mode) {
     case Mode::kShow:
     case Mode::kTagCertificate:
@@ -130,7 +174,7 @@ std::string Parse(int argc, char** argv, Command* command) {
       if (branding) return "--tag takes only -o";
       if (command->operands.size() != 2) return "--tag takes SIGNED.exe and TAG";
       break;
-    case Mode::kStamp:
+    default:
       if (command->operands.size() != 2) return "expected IN.exe and ADDRESS, got " + std::to_string(command->operands.size()) + " operands";
       break;
   }
@@ -146,15 +190,20 @@ int Show(const std::string& input) {
   if (!error.empty()) return Fail(error);
   if ((error = ReadPe(image, &pe)).empty()) error = FindSlot(image, pe, &slot);
   if (!error.empty()) return Fail(input + ": " + error);
-  const std::string address = SlotAddress(image, slot), tag = LauncherTag(image, pe);
+  std::vector<Resource> resources;
+  if (!(error = ReadResources(image, pe, &resources)).empty()) return Fail(input + ": " + error);
+  const std::string address = SlotAddress(image, slot), tag = LauncherTag(image, pe), name = VersionName(resources);
   const bool used = LauncherUsesAddress(address);
   const std::string opens = !used ? "the saved address, or what the user pastes into the prompt"
                                   : TakesTag(address.c_str()) ? address + tag : address;
-  printf("%s\n%s\n%s\ntag: %s\nopens: %s\n", address.c_str(),
-         used ? "used: the launcher opens this address when started without one"
-              : "passed over: a placeholder (\".invalid\"); the launcher uses the saved address or asks",
-         IsSigned(pe) ? "signature present (not checked here: osslsigncode verify checks it)" : "unsigned",
-         tag.empty() ? "none" : tag.c_str(), opens.c_str());
+  std::string sizes;
+  for (unsigned size : IconSizes(resources)) sizes += (sizes.empty() ? "" : ", ") + std::to_string(size);
+  printf("address: %s\nused: %s\nsignature: %s\ntag: %s\nname: %s\nicon: %s\nopens: %s\n", address.c_str(),
+         used ? "yes, the launcher opens this address when started without one"
+              : "no, a placeholder (\".invalid\"); the launcher uses the saved address or asks",
+         IsSigned(pe) ? "present (not checked here: osslsigncode verify checks it)" : "none, unsigned",
+         tag.empty() ? "none" : tag.c_str(), name.empty() ? "none" : name.c_str(), sizes.empty() ? "none" : sizes.c_str(),
+         opens.c_str());
   return 0;
 }
 
@@ -175,7 +224,7 @@ std::string ReadBranding(const Command& command, Branding* branding) {
 template <typename Work>
 int RewriteLauncher(const Command& command, Work work) {
   const std::string& input = command.operands[0];
-  if (SameFile(input, command.output))
+  if (command.output != kStandardOutput && SameFile(input, command.output))
     return Fail("-o " + command.output + " names the input; the input is never changed, so name another file");
   Image image;
   unsigned mode = 0;
@@ -213,15 +262,12 @@ int WriteTagCertificate(const std::string& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  for (int i = 1; i < argc && std::string(argv[i]) != "--"; i++) {
-    const std::string argument = argv[i];
-    if (argument == "--help" || argument == "-h") return printf("%s%s", kSynopsis, kHelp) < 0;
-    if (argument == "--version") return printf("tarvo-stamp %s\n", TARVO_VERSION) < 0;
-  }
   Command command;
   std::string error = Parse(argc, argv, &command);
   if (!error.empty()) return UsageError(error);
   switch (command.mode) {
+    case Mode::kHelp: return printf("%s", kHelp) < 0;
+    case Mode::kVersion: return printf("tarvo-stamp %s\n", TARVO_VERSION) < 0;
     case Mode::kShow: return Show(command.operands[0]);
     case Mode::kTag: return Tag(command);
     case Mode::kTagCertificate: return WriteTagCertificate(command.operands[0]);

@@ -33,7 +33,8 @@ std::string FindPlace(const Image& image, const PeLayout& pe, Place* place) {
   const Section& rsrc = *place->resources;
   const Section& last = s[count - 1];
   bool packed = !endsWithReloc || size_t{rsrc.rawOffset} + rsrc.rawSize == last.rawOffset;
-  if (!packed || size_t{last.rawOffset} + last.rawSize != image.size() || rsrc.rawSize < rsrc.virtualSize)
+  const size_t end = pe.certificateSize != 0 ? pe.certificateOffset : image.size();  // --show reads signed ones
+  if (!packed || size_t{last.rawOffset} + last.rawSize != end || rsrc.rawSize < rsrc.virtualSize)
     return "the resource section is not laid out where tarvo-stamp can rebuild it";
   size_t table = DirectoryEntry(pe, kResourceTable);
   if (ReadLe(image, table, 4) != rsrc.virtualAddress || ReadLe(image, table + 4, 4) > rsrc.virtualSize)

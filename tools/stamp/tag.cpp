@@ -56,18 +56,46 @@ std::string Base64Lines(const Image& data) {
   return line.empty() ? out : out + line + "\n";
 }
 
-// The offset of the one field in the certificate table, or an error.
-std::string FindField(const Image& image, const PeLayout& pe, size_t* field) {
-  const unsigned char* table = image.data() + pe.certificateOffset;
-  const unsigned char* end = table + pe.certificateSize;
-  int found = 0;
-  for (const unsigned char* at = table; (at = std::search(at, end, kTagMarker, kTagMarker + sizeof kTagMarker)) != end; at++) {
-    if (end - at < static_cast<ptrdiff_t>(sizeof kTagMarker) + kTagLength) break;
-    *field = at + sizeof kTagMarker - image.data();
-    found++;
+// The end of the DER value that starts at, or 0 when no definite length fits before end.
+size_t DerEnd(const Image& image, size_t at, size_t end) {
+  if (end - at < 2) return 0;
+  size_t length = image[at + 1], header = 2;
+  if (length > 0x84 || length == 0x80) return 0;
+  if (length > 0x80) {
+    header += length - 0x80;
+    if (end - at < header) return 0;
+    length = 0;
+    for (size_t i = 2; i < header; i++) length = length << 8 | image[at + i];
   }
+  return length <= end - at - header ? at + header + length : 0;
+}
+
+// Whether the field lies wholly inside the PKCS#7 blob of one WIN_CERTIFICATE entry, so that
+// writing it can never touch an entry's header or the bytes between entries.
+bool InsideOneSignature(const Image& image, const PeLayout& pe, size_t fieldStart, size_t fieldEnd) {
+  const size_t tableEnd = pe.certificateOffset + pe.certificateSize;
+  for (size_t entry = pe.certificateOffset; entry < tableEnd; entry = (entry + ReadLe(image, entry, 4) + 7) / 8 * 8) {
+    const size_t data = entry + 8, entryEnd = entry + ReadLe(image, entry, 4);
+    if (fieldStart >= entryEnd) continue;
+    const size_t blobEnd = data < entryEnd && image[data] == 0x30 ? DerEnd(image, data, entryEnd) : 0;
+    return fieldStart >= data && fieldEnd <= blobEnd;
+  }
+  return false;
+}
+
+// The offset of the field the launcher reads, or why there is none to write.
+std::string FindField(const Image& image, const PeLayout& pe, size_t* field) {
+  const char* table = reinterpret_cast<const char*>(image.data() + pe.certificateOffset);
+  const size_t window = std::min(pe.certificateSize, kTagWindow);
+  const int found = CountTagFields(table, window, field);
+  if (found == 0 && CountTagFields(table, pe.certificateSize, field) != 0)
+    return "the tag field lies beyond the " + std::to_string(kTagWindow >> 10) +
+           " KiB of the certificate table that the launcher reads";
   if (found == 0) return "its signature holds no tag field: sign the release with the tag certificate added (-ac)";
   if (found > 1) return "its signature holds " + std::to_string(found) + " tag fields; refusing to guess";
+  *field += pe.certificateOffset;
+  if (!InsideOneSignature(image, pe, *field - sizeof kTagMarker, *field + kTagLength))
+    return "its tag field does not lie wholly inside one signature of its certificate table";
   return "";
 }
 
@@ -80,9 +108,10 @@ std::string TagCertificate() {
 std::string CheckTag(const std::string& tag) {
   if (tag.empty() || tag.size() > static_cast<size_t>(kTagLength))
     return "the tag is " + std::to_string(tag.size()) + " characters long; it must have 1 to 64";
-  for (char c : tag)
-    if (!IsTagCharacter(c))
-      return "the tag may hold only ASCII letters, digits, '-' and '_': it names one page under the built-in address";
+  std::string field = tag + std::string(kTagLength - tag.size(), ' ');
+  if (!IsTagStart(tag[0])) return "the tag must begin with an ASCII letter or digit, so that it never reads as an option";
+  if (TagLength(field.c_str()) != static_cast<int>(tag.size()))
+    return "the tag may hold only ASCII letters, digits, '-' and '_': it names one page under the built-in address";
   return "";
 }
 
@@ -106,8 +135,8 @@ std::string TagLauncher(Image& image, const std::string& tag) {
 }
 
 std::string LauncherTag(const Image& image, const PeLayout& pe) {
+  const char* table = reinterpret_cast<const char*>(image.data() + pe.certificateOffset);
   size_t field = 0;
-  if (pe.certificateSize == 0 || !FindField(image, pe, &field).empty()) return "";
-  const char* text = reinterpret_cast<const char*>(&image[field]);
-  return std::string(text, TagLength(text));
+  const int length = FindTag(table, pe.certificateSize, &field);
+  return std::string(table + field, length);
 }

@@ -58,6 +58,24 @@ bool WriteNode(const Node& node, Image& out) {
   return true;
 }
 
+const Node* FindString(const Node& node, const std::u16string& key) {
+  if (node.type == 1 && node.key == key) return &node;
+  for (const Node& child : node.children)
+    if (const Node* found = FindString(child, key)) return found;
+  return nullptr;
+}
+
+void AppendUtf8(uint32_t point, std::string* text) {
+  if (point < 0x80) {
+    *text += static_cast<char>(point);
+    return;
+  }
+  const int extra = point < 0x800 ? 1 : point < 0x10000 ? 2 : 3;
+  static const unsigned char kLead[] = {0, 0xC0, 0xE0, 0xF0};
+  *text += static_cast<char>(kLead[extra] | point >> (6 * extra));
+  for (int i = extra - 1; i >= 0; i--) *text += static_cast<char>(0x80 | ((point >> (6 * i)) & 0x3F));
+}
+
 void SetStrings(Node& node, const std::u16string& name) {
   if (node.type == 1 && (node.key == u"FileDescription" || node.key == u"ProductName")) {
     node.valueLength = static_cast<uint16_t>(name.size() + 1);
@@ -118,4 +136,27 @@ std::string SetVersionName(std::vector<Resource>& resources, const std::u16strin
     return "";
   }
   return "the launcher has no version block";
+}
+
+std::string VersionName(const std::vector<Resource>& resources) {
+  std::string text;
+  for (const Resource& r : resources) {
+    Node root;
+    const Node* name = nullptr;
+    if (r.type != kRtVersion || r.id != 1 || !ParseNode(r.data, 0, r.data.size(), &root) ||
+        (name = FindString(root, u"FileDescription")) == nullptr)
+      continue;
+    // A lone surrogate, which a crafted block may hold, is shown as U+FFFD.
+    for (size_t at = 0; at + 1 < name->value.size(); at += 2) {
+      uint32_t unit = ReadLe(name->value, at, 2), next = at + 3 < name->value.size() ? ReadLe(name->value, at + 2, 2) : 0;
+      if (unit == 0) break;
+      if (unit >= 0xD800 && unit < 0xDC00 && next >= 0xDC00 && next < 0xE000) {
+        AppendUtf8(0x10000 + ((unit - 0xD800) << 10) + (next - 0xDC00), &text);
+        at += 2;
+      } else {
+        AppendUtf8(unit >= 0xD800 && unit < 0xE000 ? 0xFFFD : unit, &text);
+      }
+    }
+  }
+  return text;
 }

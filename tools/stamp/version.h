@@ -9,3 +9,5 @@ constexpr size_t kNameLimit = 64;  // characters
 std::string CheckName(const std::string& name, std::u16string* utf16);
 // Rewrites the version block with the name; the rest of it stays as it was.
 std::string SetVersionName(std::vector<Resource>& resources, const std::u16string& name);
+// The name in the version block's "FileDescription", as UTF-8; "" when there is none.
+std::string VersionName(const std::vector<Resource>& resources);
