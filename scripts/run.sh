@@ -12,7 +12,8 @@ own under build/run); otherwise a stand-in only records what it was given. Then 
 the command line the shell started, which source decided (the command line, the built-in
 address, the saved file or the prompt), and the exit status.
 
-  ADDRESS       the launcher's command line; it must begin with https:// or http://
+  ADDRESS       the launcher's command line; it must begin with https:// or http:// and
+                hold no blank, double quote or control character (percent-encode them)
   --exe FILE    run FILE (a stamped, branded, signed or tagged launcher) instead
   --forget      remove the saved address of the prefix first, so the launcher asks again
   -h, --help    print this help
@@ -38,6 +39,11 @@ while [ $# -gt 0 ]; do
 done
 if [ ${#arguments[@]} -gt 0 ] && [[ ${arguments[0]} != https://* && ${arguments[0]} != http://* ]]; then
   usage_error "ADDRESS must begin with https:// or http:// (the launcher ignores anything else on its command line): ${arguments[0]}"
+fi
+# Wine quotes an argument that holds a blank, and the launcher takes its whole command line,
+# so the address would begin with a quote: no address at all.
+if [ ${#arguments[@]} -gt 0 ] && [[ ${arguments[0]} == *[[:space:]\"[:cntrl:]]* ]]; then
+  usage_error "ADDRESS holds a blank, a double quote or a control character; percent-encode it (%20, %22): the launcher takes its whole command line as the address, and a quoted one begins with a quote, which is no address: ${arguments[0]}"
 fi
 
 cd "$(dirname "$0")/.."
@@ -156,7 +162,11 @@ if [ "$after" != "$before" ]; then
 elif [ $prompted -eq 1 ]; then
   echo "Decided by: the prompt, closed without an address, so nothing was saved or opened."
 elif [ -z "$opened" ]; then
-  echo "Decided by: nothing; no browser was started."
+  if [ $status -eq 124 ]; then why="it was stopped after 60 s, as if it waited on a prompt"
+  elif [ $status -ne 0 ]; then why="it exited with status $status (Wine's messages are in build/run/wine.log)"
+  elif [ "$expected" = "command line" ]; then why="its command line, as it arrived, did not begin with https:// or http://"
+  else why="the shell started none of msedge, chrome or a handler for the $expected's address (see build/run/wine.log)"; fi
+  echo "Decided by: nothing; no browser was started: $why."
 elif [ ${#arguments[@]} -gt 0 ] && [ "$opened" = "$tail_text" ]; then
   echo "Decided by: the command line (an address there is opened as it is and never saved)."
 elif [ -n "$built_in" ] && [ "$opened" = "$built_in" ]; then

@@ -34,6 +34,8 @@ expect "no Wine noise" lacks "wine:|fixme:|err:|c0000135" "$output"
 
 output=$(run example.org/desk); status=$?
 expect "a scheme-less address: status 2 and why" [ "$status" -eq 2 ] && grep -q "must begin with https://" <<<"$output"
+output=$(run 'https://example.org/a b'); status=$?
+expect "a blank in the address: status 2 and why" [ "$status" -eq 2 ] && grep -q "percent-encode" <<<"$output"
 
 mkdir -p "$(dirname "$saved")" && printf 'https://example.org/saved\r\n' > "$saved"
 started=$(date +%s)

@@ -39,6 +39,8 @@ bool HasScheme(const char* text) {
          strncmp(text, kHttp, sizeof kHttp - 1) == 0;
 }
 
+bool IsBareScheme(const char* text) { return strcmp(text, kHttps) == 0 || strcmp(text, kHttp) == 0; }
+
 bool IsPlaceholder(const char* text, size_t maxLength) {
   const size_t markerLength = sizeof kPlaceholder - 1;
   for (size_t at = 0; at + markerLength <= maxLength && text[at] != '\0'; at++)

@@ -13,7 +13,9 @@ static void OnOpenDesk(HWND window) {
   TrimAddress();
   if (!HasScheme(g_address)) AddHttps();
   EncodeAddress();
-  SaveAddress();
+  // An empty field still opens "https://", but saving it would open it at every start and
+  // never ask again.
+  if (!IsBareScheme(g_address)) SaveAddress();
   LaunchAddress();
   DestroyWindow(window);
 }

@@ -17,7 +17,7 @@ import sys
 import threading
 import time
 
-WAIT = 30                 # seconds any one thing may take before the scenario fails
+WAIT = 60                 # seconds any one thing may take before the scenario fails, under load too
 FRAME_X, FRAME_Y = 3, 22  # client origin inside Wine's default window frame
 WINE = shutil.which("wine64") or "/usr/lib/wine/wine64"
 WINESERVER = shutil.which("wineserver") or "/usr/lib/wine/wineserver"
@@ -84,7 +84,8 @@ def row(name, start, calls, browsers=("msedge",), build="main", env=(), files=No
     absent. prompt lists the actions on the prompt windows, which must then appear; without
     it none may. fault is ("hold", file[, "delete"]) or ("read-only", folder), in force during the run.
     real is the path that Chromium, started by msedge.exe, must ask the page server for.
-    again starts the launcher a second time, in the same way, once the first run is over.
+    again starts the launcher a second time, in the same way, once the first run is over;
+    True when it must not ask, or the actions on the prompt it must show.
     planted drops stand-ins named msedge.exe and chrome.exe into the working folder."""
     files = files or {}
     return dict(name=name, start=start, calls=sorted(calls), browsers=set(browsers), build=build,
@@ -154,7 +155,9 @@ SCENARIOS = [
     first_run("close box saves and opens nothing", PASTE("example.org/desk") + CLOSE_BOX, [], None),
     first_run("Enter does nothing", PASTE("example.org/desk") + [("key", "Return"), ("stays",)]
               + ALT_F4, [], None),
-    first_run("empty field opens https://", OPEN_DESK, edge("https://"), b"https://"),
+    first_run("empty field opens https://, saves nothing, and the next start asks again", OPEN_DESK,
+              edge("https://"), None) | {"again": ALT_F4},
+    saved("saved bare scheme from an older build asks again", b"https://", [], prompt=ALT_F4),
     first_run("placeholder typed is saved and opened", PASTE("desk.invalid/x") + OPEN_DESK,
               edge("https://desk.invalid/x"), b"https://desk.invalid/x"),
     first_run("failed save still opens", PASTE("example.org/desk") + OPEN_DESK, edge(ADDRESS), None,
@@ -212,7 +215,8 @@ def poll(condition, seconds=WAIT, step=0.1):
 class Screen:
     """An Xvfb display of our own, and xdotool and xclip acting on it."""
 
-    def __init__(self, artifacts):
+    def __init__(self, artifacts, fields):
+        self.fields = fields  # a function that returns the prompt windows' field texts
         number = next(n for n in range(90, 190) if not os.path.exists("/tmp/.X%d-lock" % n))
         self.display = ":%d" % number
         self.artifacts = artifacts
@@ -256,12 +260,20 @@ class Screen:
                 chain += ["mousemove"] + self.at(x, y, (ox, oy)) + ["click", "1"]
             self.x("xdotool", *chain)
         elif kind == "paste":
+            # xclip owns the clipboard only a moment after it starts, and the field shows the
+            # text only once Wine has handled the keys: wait for each, never for a set time.
+            # A single-line field keeps the text up to its first line break.
+            if self.clipboard:
+                self.clipboard.kill()
             self.clipboard = subprocess.Popen(["xclip", "-quiet", "-selection", "clipboard"],
                                               env=dict(os.environ, DISPLAY=self.display), stdin=subprocess.PIPE,
                                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             self.clipboard.stdin.write(action[1].encode())
             self.clipboard.stdin.close()
+            if poll(lambda: self.x("xclip", "-o", "-selection", "clipboard") == action[1]) is not True:
+                return False
             self.x("xdotool", "key", "ctrl+v")
+            return poll(lambda: action[1].split("\n")[0] in self.fields()) is True
         elif kind == "key":
             self.x("xdotool", "key", action[1])
         elif kind == "screenshot":
@@ -326,7 +338,7 @@ class Wine:
         self.wait_idle(timeout=300)
         os.makedirs(os.path.join(self.root, "handler"))
         shutil.copy(self.builds["fake_browser"], os.path.join(self.root, "handler", "handler.exe"))
-        for tool in ("spawn", "hold_file"):
+        for tool in ("spawn", "hold_file", "read_field"):
             shutil.copy(self.builds[tool], os.path.join(self.root, tool + ".exe"))
         command = '"%s\\handler\\handler.exe" "%%1"' % E2E
         settings = [("HKLM\\Software\\Classes\\%s\\shell\\open\\command" % scheme, "/ve", command)
@@ -390,6 +402,11 @@ class Wine:
             os.remove(path + ".held")
             os.remove(path + ".release")
         return release
+
+    def prompt_fields(self):
+        result = subprocess.run([WINE, os.path.join(self.root, "read_field.exe")], env=self.env, cwd=self.root,
+                                stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=WAIT)
+        return result.stdout.decode("latin-1").splitlines()
 
     def kill_all(self):
         subprocess.run([WINESERVER, "-k"], env=self.env, timeout=WAIT)
@@ -461,6 +478,7 @@ def main():
         "fake_browser": os.path.join(build, "tests", "e2e", "fake_browser.exe"),
         "spawn": os.path.join(build, "tests", "e2e", "spawn.exe"),
         "hold_file": os.path.join(build, "tests", "e2e", "hold_file.exe"),
+        "read_field": os.path.join(build, "tests", "e2e", "read_field.exe"),
         "stamp_exe": os.path.join(build, "tools", "stamp", "tarvo-stamp.exe"),
         "verify_trust": os.path.join(build, "tests", "e2e", "verify_trust.exe"),
     }
@@ -475,7 +493,7 @@ def main():
     builds["icon"], builds["stamp_native"] = os.path.join(work, "desk-a.ico"), options.stamp_tool
     subprocess.run([options.stamp_tool, builds["main"], BRANDED, "-o", builds["branded"], "--icon", builds["icon"],
                     "--name", "My desk"], check=True)
-    screen = Screen(work)
+    screen = Screen(work, lambda: wine.prompt_fields())
     PAGE.start()
     try:
         wine = Wine(work, builds, screen.display)
@@ -628,6 +646,13 @@ def run_scenario(wine, screen, builds, scenario):
     check("prompt gone", poll(lambda: not screen.prompt_windows(), 10), True, failures)
     if scenario["again"] and not failures:
         second = wine.start(builds[scenario["build"]], how, what, scenario["env"])
+        asks = scenario["again"] is not True
+        window = asks and poll(lambda: screen.prompt_windows())
+        if asks and not window:
+            failures.append("the second start never asked")
+        for action in scenario["again"] if window else []:
+            if not screen.act(window[0], action):
+                failures.append("%s failed at the second start" % (action,))
         try:
             check("second start's exit status", second.wait(timeout=WAIT), 0, failures)
         except subprocess.TimeoutExpired:

@@ -93,12 +93,13 @@ TEST_F(Prompt, ProcedureAnswersOnlyTheButtonAndDestroy) {
 }
 
 TEST_F(Prompt, OpenDeskCompletesSavesLaunchesThenCloses) {
-  struct Case { const char* name; std::string typed; std::string expected; };
+  struct Case { const char* name; std::string typed; std::string expected; bool saved = true; };
   const Case cases[] = {
     {"bare host and path", " \texample.org/desk \r\n", "https://example.org/desk"},
     {"scheme kept", "http://example.org/desk", "http://example.org/desk"},
-    {"empty", "", "https://"},
-    {"blanks only", "   ", "https://"},
+    {"empty: opened, never saved", "", "https://", false},
+    {"blanks only: opened, never saved", "   ", "https://", false},
+    {"a bare scheme typed: opened, never saved", "http://\t", "http://", false},
     {"upper-case scheme", "HTTPS://example.org/", "https://HTTPS://example.org/"},
     {"placeholder is saved too", "desk.invalid/x", "https://desk.invalid/x"},
     {"saved and opened encoded", "example.org/desk --user-agent=\"I\"", "https://example.org/desk%20--user-agent=%22I%22"},
@@ -109,9 +110,13 @@ TEST_F(Prompt, OpenDeskCompletesSavesLaunchesThenCloses) {
     ResetFakeWin32();
     g_fake.shellResults = {33};
     g_fake.editText = c.typed;
+    mkdir("appdata/Tarvo", 0755);
+    Write("appdata/Tarvo/url.txt", "https://example.org/earlier");
     PromptWindowProc(reinterpret_cast<HWND>(1), WM_COMMAND, kOpenDeskId, 0);
-    EXPECT_EQ(g_fake.effects, (std::vector<std::string>{"GetWindowText", "Save", "LeaveWorkingFolder", "Launch", "Destroy"})) << c.name;
-    EXPECT_EQ(Saved(), c.expected) << c.name;
+    std::vector<std::string> effects = {"GetWindowText", "Save", "LeaveWorkingFolder", "Launch", "Destroy"};
+    if (!c.saved) effects.erase(effects.begin() + 1);
+    EXPECT_EQ(g_fake.effects, effects) << c.name;
+    EXPECT_EQ(Saved(), c.saved ? c.expected : "https://example.org/earlier") << c.name;
     ASSERT_EQ(g_fake.shellCalls.size(), 1u) << c.name;
     EXPECT_EQ(g_fake.shellCalls[0].parameters, "--app=" + c.expected) << c.name;
     EXPECT_EQ(g_fake.destroyed, std::vector<HWND>{reinterpret_cast<HWND>(1)}) << c.name;
