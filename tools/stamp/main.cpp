@@ -54,6 +54,12 @@ const char kHelp[] =
     "\n"
     "Exit status: 0 done, 1 refused (nothing written), 2 usage error.\n";
 
+const char kCopyright[] =
+    "Copyright (c) 2026 The Tarvo developers\n"
+    "License MIT: <https://opensource.org/licenses/MIT>.\n"
+    "This is free software: you are free to change and redistribute it.\n"
+    "There is NO WARRANTY, to the extent permitted by law.\n";
+
 int Fail(const std::string& message) {
   fprintf(stderr, "tarvo-stamp: %s\n", message.c_str());
   return 1;
@@ -267,7 +273,7 @@ int main(int argc, char** argv) {
   if (!error.empty()) return UsageError(error);
   switch (command.mode) {
     case Mode::kHelp: return printf("%s", kHelp) < 0;
-    case Mode::kVersion: return printf("tarvo-stamp %s\n", TARVO_VERSION) < 0;
+    case Mode::kVersion: return printf("tarvo-stamp %s\n%s", TARVO_VERSION, kCopyright) < 0;
     case Mode::kShow: return Show(command.operands[0]);
     case Mode::kTag: return Tag(command);
     case Mode::kTagCertificate: return WriteTagCertificate(command.operands[0]);
