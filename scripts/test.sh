@@ -4,7 +4,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/ensure-packages.sh $(cat scripts/build-packages.txt scripts/test-packages.txt)
-for preset in windows windows-address hardening tests; do
+# The edge worker's runtime comes from npm: Node and npm from the machine, or from Debian.
+command -v node >/dev/null && command -v npm >/dev/null || scripts/ensure-packages.sh nodejs npm
+for preset in windows windows-address wasm hardening tests; do
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j 2
 done

@@ -27,7 +27,7 @@ done
 
 checks=$((checks + 1))
 shown=$("$tool" --show "$built_in")
-[ "$shown" = $'address: https://example.org/built-in\nused: yes, the launcher opens this address when started without one\nsignature: none, unsigned\ntag: none\nname: Tarvo\nicon: 16, 32, 48, 64, 256\nopens: https://example.org/built-in' ] ||
+[ "$shown" = $'address: https://example.org/built-in\nused: yes, the launcher opens this address when started without one\nsignature: none, unsigned\ntag: none\ntaggable: no, it is unsigned: sign the release with the tag certificate added (-ac), then tag copies of it\nname: Tarvo\nicon: 16, 32, 48, 64, 256\nopens: https://example.org/built-in' ] ||
   fail "--show: $shown"
 
 # The command line of a conventional tool: help and version on stdout, usage errors with
@@ -243,7 +243,7 @@ checks=$((checks + 1))
   osslsigncode verify -CAfile "$work/cert.pem" -in "$work/mia.exe" >/dev/null &&
   [ "$(stat -c %s "$work/mia.exe")" = "$(stat -c %s "$work/release-signed.exe")" ] &&
   [ "$(digest "$work/mia.exe")" = "$(digest "$work/release-signed.exe")" ] &&
-  [ "$("$tool" --show "$work/mia.exe" | grep -E '^(tag|opens):')" = $'tag: mia\nopens: https://desk.example.org/mia' ] ||
+  [ "$("$tool" --show "$work/mia.exe" | grep -E '^(tag|taggable|opens):')" = $'tag: mia\ntaggable: yes\nopens: https://desk.example.org/mia' ] ||
   fail "signed with -ac, tagged, verified"
 # A server's tag, whatever it holds, is an operand after --: one shaped like an option is
 # refused as a tag, and the stale output that a server might serve is neither replaced nor

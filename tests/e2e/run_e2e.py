@@ -189,6 +189,8 @@ SCENARIOS = [
     row("a '/' in the tag field: the release's address alone", ("wine", []), edge(RELEASE), build="tag_slash"),
     row("tagged launcher in a folder named outside the code page finds its tag", ("wine", []), edge(RELEASE + "mia"),
         build="tag_downloads"),
+    row("downloaded from the edge worker: the release's address and its tag", ("wine", []),
+        edge("https://desk.example.org/d/9lives"), build="edge"),
     faulty_save("fault: Tarvo folder is a file", None, {"appdata/Tarvo": b"a file"}, {"appdata/Tarvo": b"a file"}),
     faulty_save("fault: url.txt is a folder", None, {SAVED + "/keep": b"x"}, {SAVED + "/keep": b"x"}),
     faulty_save("fault: url.txt held open without sharing", ("hold", SAVED), OLD, OLD),
@@ -468,6 +470,7 @@ def main():
     parser.add_argument("--build", required=True)
     parser.add_argument("--address-build", required=True)
     parser.add_argument("--stamp-tool", required=True)
+    parser.add_argument("--edge-download", required=True, help="a launcher tagged 9lives by the edge worker")
     parser.add_argument("--work", required=True)
     parser.add_argument("--only", default="", help="run only the rows whose name holds this text")
     options = parser.parse_args()
@@ -481,6 +484,7 @@ def main():
         "read_field": os.path.join(build, "tests", "e2e", "read_field.exe"),
         "stamp_exe": os.path.join(build, "tools", "stamp", "tarvo-stamp.exe"),
         "verify_trust": os.path.join(build, "tests", "e2e", "verify_trust.exe"),
+        "edge": os.path.abspath(options.edge_download),
     }
     work = os.path.abspath(options.work)
     os.makedirs(work, exist_ok=True)

@@ -43,7 +43,8 @@ const char kHelp[] =
     "  --tag-certificate     write the tag certificate to OUT.crt, to add to the release's\n"
     "                        signature (-ac)\n"
     "  --show                print the launcher's address, whether it is used, its signature,\n"
-    "                        tag, name and icon sizes, and what it opens when started without one\n"
+    "                        tag, whether it takes one, its name and icon sizes, and what it\n"
+    "                        opens when started without an address\n"
     "  -h, --help            print this help and exit\n"
     "  --version             print the version and exit\n"
     "\n"
@@ -204,12 +205,15 @@ int Show(const std::string& input) {
                                   : TakesTag(address.c_str()) ? address + tag : address;
   std::string sizes;
   for (unsigned size : IconSizes(resources)) sizes += (sizes.empty() ? "" : ", ") + std::to_string(size);
-  printf("address: %s\nused: %s\nsignature: %s\ntag: %s\nname: %s\nicon: %s\nopens: %s\n", address.c_str(),
+  PeLayout layout;
+  size_t field = 0;
+  const std::string untaggable = FindTaggableField(image, &layout, &field);
+  printf("address: %s\nused: %s\nsignature: %s\ntag: %s\ntaggable: %s\nname: %s\nicon: %s\nopens: %s\n", address.c_str(),
          used ? "yes, the launcher opens this address when started without one"
               : "no, a placeholder (\".invalid\"); the launcher uses the saved address or asks",
          IsSigned(pe) ? "present (not checked here: osslsigncode verify checks it)" : "none, unsigned",
-         tag.empty() ? "none" : tag.c_str(), name.empty() ? "none" : name.c_str(), sizes.empty() ? "none" : sizes.c_str(),
-         opens.c_str());
+         tag.empty() ? "none" : tag.c_str(), untaggable.empty() ? "yes" : ("no, " + untaggable).c_str(),
+         name.empty() ? "none" : name.c_str(), sizes.empty() ? "none" : sizes.c_str(), opens.c_str());
   return 0;
 }
 

@@ -8,3 +8,13 @@ bool IsSigned(const PeLayout& pe);
 // Removes the signature exactly: the table ends the file (ReadPe checked it), so the file is
 // cut there, the entry cleared and the checksum kept right.
 void StripSignature(Image& image, const PeLayout& pe);
+// One DER element of definite length at `at`, within end: its tag and its content's bounds.
+struct DerElement {
+  unsigned char tag = 0;
+  size_t content = 0, end = 0;
+};
+bool ReadDer(const Image& image, size_t at, size_t end, DerElement* element);
+// The Authenticode digest the signature holds (the messageDigest of its first entry's
+// SpcIndirectDataContent), as lower-case hex; "" when it holds none in that shape. Tagging
+// leaves it as it is, so with a tag it names one download.
+std::string AuthenticodeDigest(const Image& image, const PeLayout& pe);

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "signature.h"
 #include "slot.h"
 
 namespace {
@@ -56,20 +57,6 @@ std::string Base64Lines(const Image& data) {
   return line.empty() ? out : out + line + "\n";
 }
 
-// The end of the DER value that starts at, or 0 when no definite length fits before end.
-size_t DerEnd(const Image& image, size_t at, size_t end) {
-  if (end - at < 2) return 0;
-  size_t length = image[at + 1], header = 2;
-  if (length > 0x84 || length == 0x80) return 0;
-  if (length > 0x80) {
-    header += length - 0x80;
-    if (end - at < header) return 0;
-    length = 0;
-    for (size_t i = 2; i < header; i++) length = length << 8 | image[at + i];
-  }
-  return length <= end - at - header ? at + header + length : 0;
-}
-
 // Whether the field lies wholly inside the PKCS#7 blob of one WIN_CERTIFICATE entry, so that
 // writing it can never touch an entry's header or the bytes between entries.
 bool InsideOneSignature(const Image& image, const PeLayout& pe, size_t fieldStart, size_t fieldEnd) {
@@ -77,8 +64,8 @@ bool InsideOneSignature(const Image& image, const PeLayout& pe, size_t fieldStar
   for (size_t entry = pe.certificateOffset; entry < tableEnd; entry = (entry + ReadLe(image, entry, 4) + 7) / 8 * 8) {
     const size_t data = entry + 8, entryEnd = entry + ReadLe(image, entry, 4);
     if (fieldStart >= entryEnd) continue;
-    const size_t blobEnd = data < entryEnd && image[data] == 0x30 ? DerEnd(image, data, entryEnd) : 0;
-    return fieldStart >= data && fieldEnd <= blobEnd;
+    DerElement blob;
+    return ReadDer(image, data, entryEnd, &blob) && blob.tag == 0x30 && fieldStart >= data && fieldEnd <= blob.end;
   }
   return false;
 }
@@ -115,19 +102,25 @@ std::string CheckTag(const std::string& tag) {
   return "";
 }
 
-std::string TagLauncher(Image& image, const std::string& tag) {
-  PeLayout pe;
-  size_t slot = 0, field = 0;
-  std::string error = CheckTag(tag);
-  if (error.empty()) error = ReadPe(image, &pe);
+std::string FindTaggableField(const Image& image, PeLayout* pe, size_t* field) {
+  size_t slot = 0;
+  std::string error = ReadPe(image, pe);
   if (!error.empty()) return error;
-  if (pe.certificateSize == 0) return "it is unsigned: sign the release with the tag certificate added (-ac), then tag copies of it";
-  if (!(error = FindSlot(image, pe, &slot)).empty()) return error;
+  if (pe->certificateSize == 0) return "it is unsigned: sign the release with the tag certificate added (-ac), then tag copies of it";
+  if (!(error = FindSlot(image, *pe, &slot)).empty()) return error;
   const std::string address = SlotAddress(image, slot);
   if (!LauncherUsesAddress(address)) return "its built-in address " + address + " is a placeholder, which the launcher passes over";
   if (!TakesTag(address.c_str()))
     return "its built-in address " + address + " does not end with '/' after its host, so a tag could not choose a page under it";
-  if (!(error = FindField(image, pe, &field)).empty()) return error;
+  return FindField(image, *pe, field);
+}
+
+std::string TagLauncher(Image& image, const std::string& tag) {
+  PeLayout pe;
+  size_t field = 0;
+  std::string error = CheckTag(tag);
+  if (error.empty()) error = FindTaggableField(image, &pe, &field);
+  if (!error.empty()) return error;
   Image padded(kTagLength, ' ');
   std::copy(tag.begin(), tag.end(), padded.begin());
   PatchBytes(image, pe, field, padded);

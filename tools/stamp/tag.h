@@ -8,8 +8,13 @@
 
 // The tag certificate as PEM: the same bytes every time.
 std::string TagCertificate();
-// Returns "" or why TAG is no tag: 1 to 64 ASCII letters, digits, '-' and '_'.
+// Returns "" or why TAG is no tag: 1 to 64 ASCII letters, digits, '-' and '_', the first a
+// letter or a digit.
 std::string CheckTag(const std::string& tag);
+// Returns "" or why the launcher takes no tag: it must pass the structural check, be signed
+// with exactly one tag field where the launcher reads it, and have a built-in address that
+// closes its host and ends with '/'. pe receives the layout, field the field's offset.
+std::string FindTaggableField(const Image& image, PeLayout* pe, size_t* field);
 // Writes TAG, padded with spaces, over the signed launcher's one tag field and keeps the
 // header checksum right; nothing else changes. Returns "" or why it refused.
 std::string TagLauncher(Image& image, const std::string& tag);

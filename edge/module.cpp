@@ -1,0 +1,58 @@
+// The tag step of the edge worker, as a WebAssembly module over its own memory. The release
+// is copied in once per isolate and checked; each download writes its tag into the release
+// in place (only the field and the checksum change), and the worker copies the bytes out.
+// Every rule is tarvo-stamp's own: this file only passes bytes and lengths across.
+#include <stdint.h>
+
+#include "../tools/stamp/signature.h"
+#include "../tools/stamp/tag.h"
+
+namespace {
+
+constexpr uint32_t kTagCapacity = 4096;  // more than any URL segment a worker is handed
+
+Image g_release;            // the signed release, tagged in place per download
+char g_tag[kTagCapacity];   // the worker writes a download's tag here
+std::string g_text;         // the last refusal, or the digest
+
+uint32_t Say(const std::string& text) {
+  g_text = text;
+  return static_cast<uint32_t>(g_text.size());
+}
+
+}  // namespace
+
+// Room for a release of size bytes; the worker copies the release there, and takes each
+// tagged download out of the same place, which never moves afterwards.
+extern "C" __attribute__((export_name("release_buffer"))) unsigned char* ReleaseBuffer(uint32_t size) {
+  g_release.assign(size, 0);
+  return g_release.data();
+}
+
+// 0, or the length of the reason why the release takes no tag.
+extern "C" __attribute__((export_name("check_release"))) uint32_t CheckRelease() {
+  PeLayout pe;
+  size_t field = 0;
+  return Say(FindTaggableField(g_release, &pe, &field));
+}
+
+// The length of the release's Authenticode digest, as hex, in the text.
+extern "C" __attribute__((export_name("release_digest"))) uint32_t ReleaseDigest() {
+  PeLayout pe;
+  return Say(ReadPe(g_release, &pe).empty() ? AuthenticodeDigest(g_release, pe) : "");
+}
+
+extern "C" __attribute__((export_name("tag_buffer"))) char* TagBuffer() { return g_tag; }
+extern "C" __attribute__((export_name("tag_capacity"))) uint32_t TagCapacity() { return kTagCapacity; }
+
+// 0, or the length of the reason why the length bytes in the tag buffer are no tag.
+extern "C" __attribute__((export_name("check_tag"))) uint32_t CheckTagBuffer(uint32_t length) {
+  return Say(length > kTagCapacity ? "the tag is too long" : CheckTag(std::string(g_tag, length)));
+}
+
+// Writes the tag in the tag buffer into the release: 0, or the length of the refusal.
+extern "C" __attribute__((export_name("tag_release"))) uint32_t TagRelease(uint32_t length) {
+  return Say(length > kTagCapacity ? "the tag is too long" : TagLauncher(g_release, std::string(g_tag, length)));
+}
+
+extern "C" __attribute__((export_name("text"))) const char* Text() { return g_text.c_str(); }

@@ -1,0 +1,90 @@
+// Tagged Tarvo downloads at the edge: GET /download/<tag> answers with the signed release
+// that travels with this worker, its tag written in by tarvo_tag.wasm, tarvo-stamp's own tag
+// code. Routes and headers live here; every rule about tags and releases lives in the module.
+import tagModule from "./tarvo_tag.wasm";
+import release from "./release.exe";
+
+const DOWNLOAD = "/download/";
+const PLAIN_EXE_NAME = /^[A-Za-z0-9][A-Za-z0-9._-]{0,63}\.exe$/;
+// A deploy is one release, so a tagged URL's bytes never change while it is deployed.
+const CACHE_FOR_THE_RELEASE = "public, max-age=3600, s-maxage=31536000";
+
+// Made once per isolate and checked as it is made; a trap throws it away.
+let edge = null;
+
+function text(status, message, headers = {}) {
+  return new Response(message + "\n", {
+    status,
+    headers: { "Content-Type": "text/plain; charset=utf-8", "Cache-Control": "no-store", ...headers },
+  });
+}
+
+function readText(exports, length) {
+  return new TextDecoder().decode(new Uint8Array(exports.memory.buffer, exports.text(), length));
+}
+
+// The module with the release in its memory, or the reason no download can be served.
+function loadEdge(env) {
+  const fileName = env.FILE_NAME ?? "Tarvo.exe";
+  if (!PLAIN_EXE_NAME.test(fileName)) return { refusal: `the FILE_NAME setting ${JSON.stringify(fileName)} is no plain .exe name` };
+  const exports = new WebAssembly.Instance(tagModule, {}).exports;
+  exports._initialize();
+  const bytes = new Uint8Array(release);
+  const releaseAt = exports.release_buffer(bytes.length);
+  new Uint8Array(exports.memory.buffer, releaseAt, bytes.length).set(bytes);
+  const refused = exports.check_release();
+  if (refused) return { refusal: "the release takes no tag: " + readText(exports, refused) };
+  const digest = readText(exports, exports.release_digest());
+  return { exports, fileName, digest, releaseAt, size: bytes.length };
+}
+
+// The tag's bytes in the module's tag buffer; their length, or more than it holds if they do not fit.
+function writeTag(exports, tag) {
+  const buffer = new Uint8Array(exports.memory.buffer, exports.tag_buffer(), exports.tag_capacity());
+  const { read, written } = new TextEncoder().encodeInto(tag, buffer);
+  return read < tag.length ? exports.tag_capacity() + 1 : written;
+}
+
+function download(request, tag) {
+  const { exports, fileName, digest, releaseAt, size } = edge;
+  const length = writeTag(exports, tag);
+  const refused = exports.check_tag(length);
+  if (refused) return text(400, readText(exports, refused));
+  const etag = `"${digest}-${tag}"`;
+  const headers = {
+    "Content-Type": "application/vnd.microsoft.portable-executable",
+    "Content-Disposition": `attachment; filename="${fileName}"`,
+    "Content-Length": String(size),
+    "X-Content-Type-Options": "nosniff",
+    "Cache-Control": CACHE_FOR_THE_RELEASE,
+    ETag: etag,
+  };
+  const match = request.headers.get("If-None-Match");
+  if (match && (match.trim() === "*" || match.split(",").some((candidate) => candidate.trim() === etag))) {
+    delete headers["Content-Length"];
+    return new Response(null, { status: 304, headers });
+  }
+  if (request.method === "HEAD") return new Response(null, { status: 200, headers });
+  // No await from here to the copy: the isolate's other requests share the module's memory.
+  const tagRefused = exports.tag_release(length);
+  if (tagRefused) return text(400, readText(exports, tagRefused));
+  const body = new Uint8Array(exports.memory.buffer, releaseAt, size).slice();
+  return new Response(body, { status: 200, headers });
+}
+
+export default {
+  fetch(request, env) {
+    const url = new URL(request.url);
+    if (!url.pathname.startsWith(DOWNLOAD) || url.pathname.indexOf("/", DOWNLOAD.length) !== -1) return text(404, "not found");
+    if (request.method !== "GET" && request.method !== "HEAD") return text(405, "only GET and HEAD", { Allow: "GET, HEAD" });
+    try {
+      edge ??= loadEdge(env);
+      if (edge.refusal) return text(503, edge.refusal);
+      return download(request, url.pathname.slice(DOWNLOAD.length));
+    } catch (error) {
+      if (!(error instanceof WebAssembly.RuntimeError)) throw error;
+      edge = null;
+      return text(500, "the tag module trapped; it starts afresh with the next request");
+    }
+  },
+};
