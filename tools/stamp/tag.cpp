@@ -95,8 +95,8 @@ std::string TagCertificate() {
 std::string CheckTag(const std::string& tag) {
   if (tag.empty() || tag.size() > static_cast<size_t>(kTagLength))
     return "the tag is " + std::to_string(tag.size()) + " characters long; it must have 1 to 64";
-  std::string field = tag + std::string(kTagLength - tag.size(), ' ');
   if (!IsTagStart(tag[0])) return "the tag must begin with an ASCII letter or digit, so that it never reads as an option";
+  const std::string field = tag + std::string(kTagLength - tag.size(), ' ');
   if (TagLength(field.c_str()) != static_cast<int>(tag.size()))
     return "the tag may hold only ASCII letters, digits, '-' and '_': it names one page under the built-in address";
   return "";
