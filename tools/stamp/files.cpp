@@ -50,7 +50,7 @@ std::string WriteAll(int file, const Image& data, const std::string& path) {
 
 // The work is done in memory before this, so a refusal never writes anything here.
 std::string WriteStandardOutput(const Image& data) {
-  if (isatty(1)) return "standard output is a terminal; refusing to write a launcher there";
+  if (isatty(1)) return "standard output is a terminal; redirect it to a file or a pipe";
 #ifdef _WIN32
   _setmode(1, O_BINARY);
 #endif
