@@ -40,8 +40,8 @@ const tarvo :Workerd.Worker = (
   compatibilityDate = "2026-12-01",
 );
 const bench :Workerd.Worker = (
-  modules = [(name = "edge_bench.js", esModule = embed "edge_bench.js"), (name = "tarvo_tag.wasm", wasm = embed "tarvo_tag.wasm"),
-             (name = "release.exe", data = embed "release.exe")],
+  modules = [(name = "edge_bench.js", esModule = embed "edge_bench.js"), (name = "worker.js", esModule = embed "worker.js"),
+             (name = "tarvo_tag.wasm", wasm = embed "tarvo_tag.wasm"), (name = "release.exe", data = embed "release.exe")],
   compatibilityDate = "2026-12-01",
 );
 CAPNP

@@ -23,23 +23,40 @@ function readText(exports, length) {
   return new TextDecoder().decode(new Uint8Array(exports.memory.buffer, exports.text(), length));
 }
 
-// The module with the release in its memory, or the reason no download can be served.
-function loadEdge(env) {
-  const fileName = env.FILE_NAME ?? "Tarvo.exe";
-  if (!PLAIN_EXE_NAME.test(fileName)) return { refusal: `the FILE_NAME setting ${JSON.stringify(fileName)} is no plain .exe name` };
+// A fresh instance of the module with the release copied into its memory. (The benchmark's
+// companion worker shares this, the tag writing and the headers.)
+export function instantiate() {
   const exports = new WebAssembly.Instance(tagModule, {}).exports;
   exports._initialize();
   const bytes = new Uint8Array(release);
   const releaseAt = exports.release_buffer(bytes.length);
   new Uint8Array(exports.memory.buffer, releaseAt, bytes.length).set(bytes);
-  const refused = exports.check_release();
-  if (refused) return { refusal: "the release takes no tag: " + readText(exports, refused) };
-  const digest = readText(exports, exports.release_digest());
-  return { exports, fileName, digest, releaseAt, size: bytes.length };
+  return { exports, releaseAt, size: bytes.length };
+}
+
+// The module with the release in its memory, or the reason no download can be served.
+function loadEdge(env) {
+  const fileName = env.FILE_NAME ?? "Tarvo.exe";
+  if (!PLAIN_EXE_NAME.test(fileName)) return { refusal: `the FILE_NAME setting ${JSON.stringify(fileName)} is no plain .exe name` };
+  const loaded = instantiate();
+  const refused = loaded.exports.check_release();
+  if (refused) return { refusal: "the release takes no tag: " + readText(loaded.exports, refused) };
+  return { ...loaded, fileName, digest: readText(loaded.exports, loaded.exports.release_digest()) };
+}
+
+export function downloadHeaders(fileName, size, etag) {
+  return {
+    "Content-Type": "application/vnd.microsoft.portable-executable",
+    "Content-Disposition": `attachment; filename="${fileName}"`,
+    "Content-Length": String(size),
+    "X-Content-Type-Options": "nosniff",
+    "Cache-Control": CACHE_FOR_THE_RELEASE,
+    ETag: etag,
+  };
 }
 
 // The tag's bytes in the module's tag buffer; their length, or more than it holds if they do not fit.
-function writeTag(exports, tag) {
+export function writeTag(exports, tag) {
   const buffer = new Uint8Array(exports.memory.buffer, exports.tag_buffer(), exports.tag_capacity());
   const { read, written } = new TextEncoder().encodeInto(tag, buffer);
   return read < tag.length ? exports.tag_capacity() + 1 : written;
@@ -51,14 +68,7 @@ function download(request, tag) {
   const refused = exports.check_tag(length);
   if (refused) return text(400, readText(exports, refused));
   const etag = `"${digest}-${tag}"`;
-  const headers = {
-    "Content-Type": "application/vnd.microsoft.portable-executable",
-    "Content-Disposition": `attachment; filename="${fileName}"`,
-    "Content-Length": String(size),
-    "X-Content-Type-Options": "nosniff",
-    "Cache-Control": CACHE_FOR_THE_RELEASE,
-    ETag: etag,
-  };
+  const headers = downloadHeaders(fileName, size, etag);
   const match = request.headers.get("If-None-Match");
   if (match && (match.trim() === "*" || match.split(",").some((candidate) => candidate.trim() === etag))) {
     delete headers["Content-Length"];
