@@ -10,12 +10,7 @@ source_dir=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mktemp -d /tmp/tarvo-edge-XXXXXX)
 pids=()
 trap 'for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done; rm -rf "$work"' EXIT
-failures=0 checks=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-expect() {  # expect NAME CONDITION...
-  checks=$((checks + 1))
-  "${@:2}" || fail "$1"
-}
+source "$source_dir/tests/expect.sh"
 
 "$tool" --tag-certificate "$work/tag.crt"
 "$tool" "$placeholder" https://desk.example.org/d/ -o "$work/release.exe"
@@ -24,14 +19,17 @@ openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/key.pem" -out "$work/ce
 osslsigncode sign -certs "$work/cert.pem" -key "$work/key.pem" -ac "$work/tag.crt" -n Tarvo -h sha256 \
   -in "$work/release.exe" -out "$work/signed.exe" >/dev/null
 "$source_dir/edge/bundle.sh" "$work/signed.exe" "$work/bundle" >/dev/null || { fail "bundling the signed release"; exit 1; }
-message=$("$source_dir/edge/bundle.sh" "$work/release.exe" "$work/unsigned" 2>&1); status=$?
-expect "an unsigned release is refused at bundling: $status, $message" [ $status -eq 1 ] && [[ $message == *unsigned* ]] &&
-  [ ! -e "$work/unsigned" ]
+refused_at_bundling() {
+  local message status
+  message=$("$source_dir/edge/bundle.sh" "$work/release.exe" "$work/unsigned" 2>&1); status=$?
+  [ $status -eq 1 ] && [[ $message == *unsigned* ]] && [ ! -e "$work/unsigned" ] || saw "status $status: $message"
+}
+expect "an unsigned release is refused at bundling" -- refused_at_bundling
 mkdir "$work/unsigned" && cp "$work/bundle"/* "$work/unsigned/" && cp "$work/release.exe" "$work/unsigned/release.exe"
 # The module imports nothing, so it runs in any engine that runs WebAssembly.
 imports=$(node -e 'const m = new WebAssembly.Module(require("fs").readFileSync(process.argv[1]));
   console.log(JSON.stringify(WebAssembly.Module.imports(m)))' "$work/bundle/tarvo_tag.wasm")
-expect "the module imports nothing: $imports" [ "$imports" = "[]" ]
+expect "the module imports nothing: $imports" -- [ "$imports" = "[]" ]
 
 serve() {  # serve BUNDLE: starts workerd on a free port of 127.0.0.1 and sets $base
   local port; port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
@@ -41,33 +39,39 @@ serve() {  # serve BUNDLE: starts workerd on a free port of 127.0.0.1 and sets $
   for _ in $(seq 300); do curl -s -o /dev/null "$base/" && return 0; sleep 0.1; done
   cat "$work/serve-$port.log"; return 1
 }
+answers() {  # answers STATUS TEXT PATH [CURL-OPTION...]: that status, and TEXT in the body
+  local got; got=$(curl -s -o "$work/body" -w '%{http_code}' "${@:4}" "$base$3")
+  [ "$got" = "$1" ] && { [ -z "$2" ] || grep -qF -- "$2" "$work/body"; } || saw "$got $(head -c 200 "$work/body")"
+}
 serve "$work/unsigned" || { fail "workerd never answered"; exit 1; }
-expect "a worker handed an unsigned release answers 503" \
-  [ "$(curl -s -o "$work/body" -w '%{http_code}' "$base/download/mia")" = 503 ] && grep -q unsigned "$work/body"
+expect "a worker handed an unsigned release answers 503 and why" -- answers 503 "unsigned" /download/mia
 serve "$work/bundle" || { fail "workerd never answered"; exit 1; }
 
 digest=$(osslsigncode verify -CAfile "$work/cert.pem" -in "$work/signed.exe" | sed -n 's/^Current message digest *: *\([0-9A-F]*\).*/\1/p' | tr A-F a-f)
 header() { sed -n "s/^$1: //Ip" "$work/headers" | tr -d '\r'; }
+verifies() { osslsigncode verify -CAfile "$work/cert.pem" -in "$1" >/dev/null 2>&1 || saw "osslsigncode verify refuses $1"; }
+head_answers() {  # head_answers PATH: 200 with one ETag, and no body
+  curl -s -I -o "$work/head" "$base$1"
+  [ "$(grep -ci '^etag: ' "$work/head")" = 1 ] && grep -q "^HTTP/1.1 200" "$work/head" || saw "$(cat "$work/head")"
+}
 for tag in m "$(printf 'T%.0s' $(seq 64))" a-b_c 9lives; do
-  curl -s -D "$work/headers" -o "$work/got.exe" "$base/download/$tag"
-  "$tool" --tag -o - -- "$work/signed.exe" "$tag" > "$work/want.exe"
-  expect "$tag: the body is tarvo-stamp's" cmp -s "$work/got.exe" "$work/want.exe"
-  expect "$tag: it verifies" osslsigncode verify -CAfile "$work/cert.pem" -in "$work/got.exe" >/dev/null
-  expect "$tag: headers" [ "$(header content-type)|$(header content-disposition)|$(header content-length)|$(header x-content-type-options)|$(header etag)" = \
+  expect "$tag: downloaded" -- curl -sf -D "$work/headers" -o "$work/got.exe" "$base/download/$tag"
+  expect "$tag: tarvo-stamp tags it" -- "$tool" --tag -o "$work/want.exe" -- "$work/signed.exe" "$tag"
+  expect "$tag: the body is tarvo-stamp's" -- cmp -s "$work/got.exe" "$work/want.exe"
+  expect "$tag: it verifies" -- verifies "$work/got.exe"
+  expect "$tag: headers" -- [ "$(header content-type)|$(header content-disposition)|$(header content-length)|$(header x-content-type-options)|$(header etag)" = \
     "application/vnd.microsoft.portable-executable|attachment; filename=\"Tarvo.exe\"|$(stat -c %s "$work/want.exe")|nosniff|\"$digest-$tag\"" ]
-  expect "$tag: cached for the release" grep -q "s-maxage=31536000" <<<"$(header cache-control)"
+  expect "$tag: cached for the release" -- grep -q "s-maxage=31536000" <<<"$(header cache-control)"
   etag=$(header etag)
-  curl -s -I -o "$work/head" "$base/download/$tag"
-  expect "$tag: HEAD" [ "$(grep -ci '^etag: ' "$work/head")" = 1 ] && grep -q "^HTTP/1.1 200" "$work/head"
-  expect "$tag: 304 on its ETag" [ "$(curl -s -o /dev/null -w '%{http_code}' -H "If-None-Match: $etag" "$base/download/$tag")" = 304 ]
+  expect "$tag: HEAD" -- head_answers "/download/$tag"
+  expect "$tag: 304 on its ETag" -- answers 304 "" "/download/$tag" -H "If-None-Match: $etag"
 done
 cp "$work/got.exe" "$downloaded"  # 9lives: the end-to-end runner starts it under Wine
 
 # Bad requests: method, path, status, and what the body says.
 long=$(printf 'a%.0s' $(seq 65))
 while IFS='|' read -r method path status says; do
-  got=$(curl -s -X "$method" -o "$work/body" -w '%{http_code}' "$base$path")
-  expect "$method $path: $got $(head -c 100 "$work/body")" [ "$got" = "$status" ] && grep -q -- "$says" "$work/body"
+  expect "$method $path: $status, $says" -- answers "$status" "$says" "$path" -X "$method"
 done <<EOF
 GET|/download/-h|400|begin with an ASCII letter or digit
 GET|/download/a.b|400|only ASCII letters, digits
@@ -82,13 +86,12 @@ GET|/|404|not found
 POST|/download/mia|405|only GET and HEAD
 PUT|/download/mia|405|only GET and HEAD
 EOF
-expect "405 names what is allowed" grep -qi "^allow: GET, HEAD" <<<"$(curl -s -I -X POST "$base/download/mia")"
+expect "405 names what is allowed" -- grep -qi "^allow: GET, HEAD" <<<"$(curl -s -I -X POST "$base/download/mia")"
 
 # One isolate, one module memory: 64 downloads at once each carry their own tag.
 seq 64 | xargs -P 64 -I{} curl -s -o "$work/many-{}.exe" "$base/download/many{}"
 mixed=0
 for n in $(seq 64); do "$tool" --show "$work/many-$n.exe" | grep -qx "tag: many$n" || mixed=$((mixed + 1)); done
-expect "64 downloads at once: $mixed without their own tag" [ $mixed -eq 0 ]
+expect "64 downloads at once: $mixed without their own tag" -- [ $mixed -eq 0 ]
 
-echo "$((checks - failures)) passed, $failures failed"
-[ "$failures" -eq 0 ]
+report
