@@ -39,7 +39,16 @@ bool HasScheme(const char* text) {
          strncmp(text, kHttp, sizeof kHttp - 1) == 0;
 }
 
-bool IsBareScheme(const char* text) { return strcmp(text, kHttps) == 0 || strcmp(text, kHttp) == 0; }
+bool HasHost(const char* text) {
+  if (!HasScheme(text)) return false;
+  const char* authority = text + (text[4] == 's' ? sizeof kHttps : sizeof kHttp) - 1;
+  authority += strspn(authority, "/\\");
+  const char* end = authority + strcspn(authority, "/\\?#");
+  const char* host = authority;
+  for (const char* c = authority; c < end; c++)
+    if (*c == '@') host = c + 1;
+  return host < end && *host != ':';
+}
 
 bool IsPlaceholder(const char* text, size_t maxLength) {
   const size_t markerLength = sizeof kPlaceholder - 1;

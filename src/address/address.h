@@ -16,8 +16,10 @@ void ClearAddress();
 void TrimAddress();
 // "https://" or "http://", byte for byte; nothing after the prefix is examined.
 bool HasScheme(const char* text);
-// Exactly "https://" or "http://": a scheme with nothing after it, which opens no page.
-bool IsBareScheme(const char* text);
+// Whether a host follows the scheme, as a browser's URL parser finds it: any '/' and '\'
+// after the scheme skipped, the host runs up to '/', '\', '?' or '#', less a user part (up to
+// the last '@') and a port (from the first ':'). Without one no page can ever open.
+bool HasHost(const char* text);
 // ".invalid" anywhere within the first maxLength bytes, case-sensitive.
 bool IsPlaceholder(const char* text, size_t maxLength);
 // For typed entries that lack a scheme; the result is cut to 511 characters.

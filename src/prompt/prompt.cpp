@@ -13,9 +13,9 @@ static void OnOpenDesk(HWND window) {
   TrimAddress();
   if (!HasScheme(g_address)) AddHttps();
   EncodeAddress();
-  // An empty field still opens "https://", but saving it would open it at every start and
-  // never ask again.
-  if (!IsBareScheme(g_address)) SaveAddress();
+  // What was typed is opened, but an address without a host opens no page: saved, it would
+  // be opened at every start and the prompt would never come back.
+  if (HasHost(g_address)) SaveAddress();
   LaunchAddress();
   DestroyWindow(window);
 }

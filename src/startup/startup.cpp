@@ -27,12 +27,12 @@ static bool TakeBuiltInSlot(HINSTANCE instance) {
 }
 
 // The saved file is only as good as what a user or an editor left in it; the text tested
-// is the text opened, so it is encoded first. A bare scheme, which older builds saved from
-// an empty field, brings the prompt back rather than opening nothing for ever.
+// is the text opened, so it is encoded first. An address without a host, which older builds
+// saved from a mistyped field, brings the prompt back rather than opening nothing for ever.
 static bool TakeSavedAddress() {
   LoadSavedAddress();
   EncodeAddress();
-  if (!HasScheme(g_address) || IsPlaceholder(g_address, kAddressSize) || IsBareScheme(g_address)) ClearAddress();
+  if (!HasHost(g_address) || IsPlaceholder(g_address, kAddressSize)) ClearAddress();
   return g_address[0] != '\0';
 }
 

@@ -158,6 +158,8 @@ SCENARIOS = [
     first_run("empty field opens https://, saves nothing, and the next start asks again", OPEN_DESK,
               edge("https://"), None) | {"again": ALT_F4},
     saved("saved bare scheme from an older build asks again", b"https://", [], prompt=ALT_F4),
+    first_run("'?x' typed: no host, opened, saves nothing, and the next start asks again", PASTE("?x") + OPEN_DESK,
+              edge("https://?x"), None) | {"again": ALT_F4},
     first_run("placeholder typed is saved and opened", PASTE("desk.invalid/x") + OPEN_DESK,
               edge("https://desk.invalid/x"), b"https://desk.invalid/x"),
     first_run("failed save still opens", PASTE("example.org/desk") + OPEN_DESK, edge(ADDRESS), None,

@@ -88,6 +88,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!fromTail && launched.find(".invalid") != std::string::npos) abort();
   const bool fromSlot = !fromTail && HasScheme(g_builtInSlot) && !IsPlaceholder(g_builtInSlot, kSlotLength);
   if (!fromTail && !fromSlot && launched.find_first_of(" \"\t") != std::string::npos) abort();
+  if (!fromTail && !fromSlot && !HasHost(launched.c_str())) abort();  // never a page that cannot open
   if (!fromSlot) return 0;
   // A tag only ever adds letters, digits, '-' and '_', and only under a closed host.
   const std::string address = Trimmed(std::string(g_builtInSlot, strnlen(g_builtInSlot, kSlotLength)));

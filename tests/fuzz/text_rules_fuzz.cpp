@@ -14,6 +14,17 @@ static void Require(bool condition) {
 
 static bool StartsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
 
+// The host rule read plainly: slashes skipped, the authority cut at '/', '\\', '?' or '#',
+// the user part and the port taken away.
+static bool HasHostByReference(const std::string& text) {
+  if (!StartsWith(text, "https://") && !StartsWith(text, "http://")) return false;
+  std::string rest = text.substr(StartsWith(text, "https://") ? 8 : 7);
+  rest.erase(0, rest.find_first_not_of("/\\"));
+  std::string authority = rest.substr(0, rest.find_first_of("/\\?#"));
+  if (authority.rfind('@') != std::string::npos) authority.erase(0, authority.rfind('@') + 1);
+  return !authority.substr(0, authority.find(':')).empty();
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<char> text(data, data + size);
   text.push_back('\0');  // a heap copy, so reading past the text is caught
@@ -29,6 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bool scheme = StartsWith(trimmed, "https://") || StartsWith(trimmed, "http://");
   Require(HasScheme(g_address) == scheme);
   Require(IsPlaceholder(g_address, kAddressSize) == (trimmed.find(".invalid") != std::string::npos));
+  Require(HasHost(g_address) == HasHostByReference(trimmed));
 
   AddHttps();
   Require(strlen(g_address) <= static_cast<size_t>(kAddressLength));

@@ -46,6 +46,36 @@ TEST(AddressRules, SchemeAndPlaceholderTests) {
   EXPECT_FALSE(IsPlaceholder("https://a.invalid", 16)) << "marker cut by the limit";
 }
 
+// What a browser's URL parser would find: slashes after the scheme skipped, the host ends at
+// '/', '\', '?' or '#', less a user part and a port.
+TEST(AddressRules, HostFollowsTheScheme) {
+  struct Case { std::string text; bool host; };
+  const Case cases[] = {
+    {"https://desk.example.org/me", true},
+    {"https:///desk.example.org", true},
+    {"https://\\desk.example.org", true},
+    {"http://x", true},
+    {"https://a:b@host:8443/p", true},
+    {"https://[::1]/", true},
+    {"https://" + std::string(503, 'h'), true},
+    {"https://", false},
+    {"http://", false},
+    {"https:///", false},
+    {"https:////", false},
+    {"https://?x", false},
+    {"https://#a", false},
+    {"https://@", false},
+    {"https://me@", false},
+    {"https://a@b@/x", false},
+    {"https://:443", false},
+    {"https://me@:443/p", false},
+    {"https://" + std::string(503, '/'), false},
+    {"desk.example.org", false},
+    {"", false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(HasHost(c.text.c_str()), c.host) << c.text.substr(0, 30);
+}
+
 TEST(AddressRules, BoundedCopyNeverFillsTheLastByte) {
   std::string longText(700, 'a');
   memset(g_address, 'x', sizeof g_address);
