@@ -1,16 +1,20 @@
 // The edge benchmark's companion worker, bundled with the worker, its module and release:
 // GET /untagged/<anything> answers with the untagged release and the headers of a download
 // (the floor the tagged route is measured against); GET /tag-loop/<n> runs the tag step n
-// times with n tags, so that the step's own time shows as the difference to n = 0.
-import { downloadHeaders, instantiate, writeTag } from "./worker.js";
+// times with n tags, so that the step's own time shows as the difference to n = 0, and says
+// how many it wrote, or which one was refused and why.
+import { downloadHeaders, instantiate, readText, writeTag } from "./worker.js";
 import release from "./release.exe";
 
 let loaded = null;
 
 function tagLoop(count) {
   loaded ??= instantiate();
-  for (let i = 0; i < count; i++)
-    if (loaded.exports.tag_release(writeTag(loaded.exports, "user-" + i))) return new Response("refused\n", { status: 500 });
+  if (loaded.refusal) return new Response(loaded.refusal + "\n", { status: 500 });
+  for (let i = 0; i < count; i++) {
+    const refused = loaded.exports.tag_release(writeTag(loaded.exports, "user-" + i));
+    if (refused) return new Response(`refused the tag user-${i}: ${readText(loaded.exports, refused)}\n`, { status: 500 });
+  }
   return new Response(`tagged ${count}\n`);
 }
 

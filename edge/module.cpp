@@ -12,6 +12,8 @@ namespace {
 constexpr uint32_t kTagCapacity = 4096;  // more than any URL segment a worker is handed
 
 Image g_release;            // the signed release, tagged in place per download
+PeLayout g_layout;          // the release's layout and its tag field's offset, once checked;
+size_t g_field;             // 0 until check_release has found the field
 char g_tag[kTagCapacity];   // the worker writes a download's tag here
 std::string g_text;         // the last refusal, or the digest
 
@@ -26,14 +28,17 @@ uint32_t Say(const std::string& text) {
 // tagged download out of the same place, which never moves afterwards.
 extern "C" __attribute__((export_name("release_buffer"))) unsigned char* ReleaseBuffer(uint32_t size) {
   g_release.assign(size, 0);
+  g_field = 0;
   return g_release.data();
 }
 
-// 0, or the length of the reason why the release takes no tag.
+// 0, or the length of the reason why the release takes no tag. The release never changes
+// but for its tag, so it is checked and its field found once, not per download.
 extern "C" __attribute__((export_name("check_release"))) uint32_t CheckRelease() {
-  PeLayout pe;
   size_t field = 0;
-  return Say(FindTaggableField(g_release, &pe, &field));
+  const uint32_t refused = Say(FindTaggableField(g_release, &g_layout, &field));
+  g_field = refused ? 0 : field;
+  return refused;
 }
 
 // The length of the release's Authenticode digest, as hex, in the text.
@@ -50,9 +55,10 @@ extern "C" __attribute__((export_name("check_tag"))) uint32_t CheckTagBuffer(uin
   return Say(length > kTagCapacity ? "the tag is too long" : CheckTag(std::string(g_tag, length)));
 }
 
-// Writes the tag in the tag buffer into the release: 0, or the length of the refusal.
+// Writes the tag in the tag buffer into the checked release: 0, or the length of the refusal.
 extern "C" __attribute__((export_name("tag_release"))) uint32_t TagRelease(uint32_t length) {
-  return Say(length > kTagCapacity ? "the tag is too long" : TagLauncher(g_release, std::string(g_tag, length)));
+  if (g_field == 0) return Say("the release has not been checked, or takes no tag");
+  return Say(length > kTagCapacity ? "the tag is too long" : WriteTagAt(g_release, g_layout, g_field, std::string(g_tag, length)));
 }
 
 extern "C" __attribute__((export_name("text"))) const char* Text() { return g_text.c_str(); }

@@ -19,18 +19,21 @@ function text(status, message, headers = {}) {
   });
 }
 
-function readText(exports, length) {
+export function readText(exports, length) {
   return new TextDecoder().decode(new Uint8Array(exports.memory.buffer, exports.text(), length));
 }
 
-// A fresh instance of the module with the release copied into its memory. (The benchmark's
-// companion worker shares this, the tag writing and the headers.)
+// A fresh instance of the module with the release copied into its memory and checked there,
+// or the reason it takes no tag. (The benchmark's companion worker shares this, the tag
+// writing and the headers.)
 export function instantiate() {
   const exports = new WebAssembly.Instance(tagModule, {}).exports;
   exports._initialize();
   const bytes = new Uint8Array(release);
   const releaseAt = exports.release_buffer(bytes.length);
   new Uint8Array(exports.memory.buffer, releaseAt, bytes.length).set(bytes);
+  const refused = exports.check_release();
+  if (refused) return { refusal: "the release takes no tag: " + readText(exports, refused) };
   return { exports, releaseAt, size: bytes.length };
 }
 
@@ -39,8 +42,7 @@ function loadEdge(env) {
   const fileName = env.FILE_NAME ?? "Tarvo.exe";
   if (!PLAIN_EXE_NAME.test(fileName)) return { refusal: `the FILE_NAME setting ${JSON.stringify(fileName)} is no plain .exe name` };
   const loaded = instantiate();
-  const refused = loaded.exports.check_release();
-  if (refused) return { refusal: "the release takes no tag: " + readText(loaded.exports, refused) };
+  if (loaded.refusal) return loaded;
   return { ...loaded, fileName, digest: readText(loaded.exports, loaded.exports.release_digest()) };
 }
 
@@ -62,24 +64,28 @@ export function writeTag(exports, tag) {
   return read < tag.length ? exports.tag_capacity() + 1 : written;
 }
 
+function matches(request, etag) {
+  const match = request.headers.get("If-None-Match");
+  return match !== null && (match.trim() === "*" || match.split(",").some((candidate) => candidate.trim() === etag));
+}
+
 function download(request, tag) {
   const { exports, fileName, digest, releaseAt, size } = edge;
   const length = writeTag(exports, tag);
-  const refused = exports.check_tag(length);
-  if (refused) return text(400, readText(exports, refused));
   const etag = `"${digest}-${tag}"`;
   const headers = downloadHeaders(fileName, size, etag);
-  const match = request.headers.get("If-None-Match");
-  if (match && (match.trim() === "*" || match.split(",").some((candidate) => candidate.trim() === etag))) {
+  // A GET writes the tag, which checks it on the way; HEAD and a revalidation only check it.
+  const revalidated = matches(request, etag), writes = request.method === "GET" && !revalidated;
+  const refused = writes ? exports.tag_release(length) : exports.check_tag(length);
+  if (refused) return text(400, readText(exports, refused));
+  if (revalidated) {
     delete headers["Content-Length"];
     return new Response(null, { status: 304, headers });
   }
-  if (request.method === "HEAD") return new Response(null, { status: 200, headers });
-  // No await from here to the copy: the isolate's other requests share the module's memory.
-  const tagRefused = exports.tag_release(length);
-  if (tagRefused) return text(400, readText(exports, tagRefused));
-  const body = new Uint8Array(exports.memory.buffer, releaseAt, size).slice();
-  return new Response(body, { status: 200, headers });
+  if (!writes) return new Response(null, { status: 200, headers });
+  // The isolate's other requests share the module's memory, so there is no await between the
+  // write and the copy; the Fetch standard copies a BufferSource body as the Response is made.
+  return new Response(new Uint8Array(exports.memory.buffer, releaseAt, size), { status: 200, headers });
 }
 
 export default {

@@ -120,6 +120,11 @@ std::string TagLauncher(Image& image, const std::string& tag) {
   size_t field = 0;
   std::string error = CheckTag(tag);
   if (error.empty()) error = FindTaggableField(image, &pe, &field);
+  return error.empty() ? WriteTagAt(image, pe, field, tag) : error;
+}
+
+std::string WriteTagAt(Image& image, const PeLayout& pe, size_t field, const std::string& tag) {
+  std::string error = CheckTag(tag);
   if (!error.empty()) return error;
   Image padded(kTagLength, ' ');
   std::copy(tag.begin(), tag.end(), padded.begin());
