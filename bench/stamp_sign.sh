@@ -24,7 +24,9 @@ openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/key.pem" -out "$work/ce
 per_launcher() {  # per_launcher LABEL COMMAND: the mean over $runs runs; COMMAND gets the run's number
   local start end
   start=$(date +%s%N)
-  for i in $(seq "$runs"); do "${@:2}" "$i" >/dev/null; done
+  for i in $(seq "$runs"); do
+    "${@:2}" "$i" >/dev/null || { echo "bench/stamp_sign.sh: $1 failed at run $i, so nothing was timed" >&2; exit 1; }
+  done
   end=$(date +%s%N)
   printf '%-32s %6.2f ms per launcher (%d runs)\n' "$1" "$(awk "BEGIN { print ($end - $start) / $runs / 1000000 }")" "$runs"
 }
@@ -39,10 +41,14 @@ echo "Tarvo.exe: $(stat -c %s build/windows/Tarvo.exe) bytes; $(osslsigncode --v
 per_launcher "tarvo-stamp" stamp
 per_launcher "osslsigncode sign (RSA 2048)" sign
 per_launcher "osslsigncode verify" verify
+"$tool" --show "$work/u1-signed.exe" | grep -qx "address: https://desk.example.org/user-1" ||
+  { echo "bench/stamp_sign.sh: the signed launcher does not hold its address" >&2; exit 1; }
 
 "$tool" --tag-certificate "$work/tag.crt"
 "$tool" build/windows/Tarvo.exe https://desk.example.org/ -o "$work/release.exe"
 osslsigncode sign -certs "$work/cert.pem" -key "$work/key.pem" -ac "$work/tag.crt" -n Tarvo -h sha256 \
   -in "$work/release.exe" -out "$work/release-signed.exe" >/dev/null
 per_launcher "tarvo-stamp --tag" tag
+osslsigncode verify -CAfile "$work/cert.pem" -in "$work/t1.exe" >/dev/null && "$tool" --show "$work/t1.exe" | grep -qx "tag: user-1" ||
+  { echo "bench/stamp_sign.sh: the tagged launcher does not verify or holds no tag user-1" >&2; exit 1; }
 build/bench/bench/tag_bench "$work/release-signed.exe" 100000

@@ -39,8 +39,14 @@ def wine_medians(runs, tagged):
             deadline = time.monotonic() + 30
             while (not os.path.exists(log) or open(log, "rb").read().count(b"\0") < launched) and time.monotonic() < deadline:
                 time.sleep(0.01)
+            if not os.path.exists(log) or open(log, "rb").read().count(b"\0") < launched:
+                sys.exit("bench/run.sh: %s started no browser within 30 s; nothing is timed" % name)
             if run >= 2:  # the first two rounds warm the caches
                 times[name].append(elapsed)
+    opened = open(log, "rb").read()
+    for expected in (b"--app=" + ADDRESS.encode(), b"--app=https://example.org/desks/mia"):
+        if expected not in opened:
+            sys.exit("bench/run.sh: no browser was started with %s" % expected.decode())
     subprocess.run([WINESERVER, "-k"], env=env)
     keeper.wait()
     shutil.rmtree(prefix, ignore_errors=True)

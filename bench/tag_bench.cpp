@@ -14,13 +14,15 @@ int main(int argc, char** argv) {
   Image release, copy;
   unsigned mode = 0;
   const long count = argc > 2 ? atol(argv[2]) : 100000;
-  if (argc < 2 || !ReadInput(argv[1], kLauncherFileLimit, &release, &mode).empty() || count <= 0) return 2;
+  const std::string error = argc < 2 ? "usage: tag_bench SIGNED.exe [COUNT]" : ReadInput(argv[1], kLauncherFileLimit, &release, &mode);
+  if (!error.empty() || count <= 0) return fprintf(stderr, "tag_bench: %s\n", error.empty() ? "COUNT must be positive" : error.c_str()), 2;
   double copying = 0, tagging = 0;
   for (long i = 0; i < count; i++) {
     auto start = std::chrono::steady_clock::now();
     copy.assign(release.begin(), release.end());
     auto copied = std::chrono::steady_clock::now();
-    if (!TagLauncher(copy, "user-" + std::to_string(i)).empty()) return 1;
+    const std::string refused = TagLauncher(copy, "user-" + std::to_string(i));
+    if (!refused.empty()) return fprintf(stderr, "tag_bench: user-%ld refused, nothing timed: %s\n", i, refused.c_str()), 1;
     auto tagged = std::chrono::steady_clock::now();
     copying += std::chrono::duration<double, std::micro>(copied - start).count();
     tagging += std::chrono::duration<double, std::micro>(tagged - copied).count();
