@@ -8,7 +8,7 @@
 # tag costs that much more); requests per second are the client's view beside it. Every
 # answer is checked before anything is timed, and any non-2xx answer fails the run. Then the
 # tag step's own time inside workerd, over many tags in one request, beside the native
-# TagLauncher's (bench/tag_bench.cpp).
+# WriteTag's (bench/tag_bench.cpp).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 rounds=${1:-5}

@@ -3,7 +3,7 @@
 // (the floor the tagged route is measured against); GET /tag-loop/<n> runs the tag step n
 // times with n tags, so that the step's own time shows as the difference to n = 0, and says
 // how many it wrote, or which one was refused and why.
-import { downloadHeaders, instantiate, readText, writeTag } from "./worker.js";
+import { copyTagIn, downloadHeaders, instantiate, readText } from "./worker.js";
 import release from "./release.exe";
 
 let loaded = null;
@@ -12,7 +12,7 @@ function tagLoop(count) {
   loaded ??= instantiate();
   if (loaded.refusal) return new Response(loaded.refusal + "\n", { status: 500 });
   for (let i = 0; i < count; i++) {
-    const refused = loaded.exports.tag_release(writeTag(loaded.exports, "user-" + i));
+    const refused = loaded.exports.tag_release(copyTagIn(loaded.exports, "user-" + i));
     if (refused) return new Response(`refused the tag user-${i}: ${readText(loaded.exports, refused)}\n`, { status: 500 });
   }
   return new Response(`tagged ${count}\n`);

@@ -1,5 +1,5 @@
 // Tags a signed release in memory, as a download server would in-process: for each download a
-// fresh copy of the release and one TagLauncher call. Prints the microseconds per launcher of
+// fresh copy of the release and one WriteTag call. Prints the microseconds per launcher of
 // the copy and of the tag. Usage: tag_bench SIGNED.exe [COUNT]
 #include <stdio.h>
 #include <stdlib.h>
@@ -21,7 +21,7 @@ int main(int argc, char** argv) {
     auto start = std::chrono::steady_clock::now();
     copy.assign(release.begin(), release.end());
     auto copied = std::chrono::steady_clock::now();
-    const std::string refused = TagLauncher(copy, "user-" + std::to_string(i));
+    const std::string refused = WriteTag(copy, "user-" + std::to_string(i));
     if (!refused.empty()) return fprintf(stderr, "tag_bench: user-%ld refused, nothing timed: %s\n", i, refused.c_str()), 1;
     auto tagged = std::chrono::steady_clock::now();
     copying += std::chrono::duration<double, std::micro>(copied - start).count();

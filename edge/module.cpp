@@ -4,6 +4,7 @@
 // Every rule is tarvo-stamp's own: this file only passes bytes and lengths across.
 #include <stdint.h>
 
+#include "../tools/stamp/files.h"
 #include "../tools/stamp/signature.h"
 #include "../tools/stamp/tag.h"
 
@@ -12,6 +13,7 @@ namespace {
 constexpr uint32_t kTagCapacity = 4096;  // more than any URL segment a worker is handed
 
 Image g_release;            // the signed release, tagged in place per download
+bool g_tooLarge;            // the release was larger than tarvo-stamp reads, and is not here
 PeLayout g_layout;          // the release's layout and its tag field's offset, once checked;
 size_t g_field;             // 0 until check_release has found the field
 char g_tag[kTagCapacity];   // the worker writes a download's tag here
@@ -25,18 +27,20 @@ uint32_t Say(const std::string& text) {
 }  // namespace
 
 // Room for a release of size bytes; the worker copies the release there, and takes each
-// tagged download out of the same place, which never moves afterwards.
+// tagged download out of the same place, which never moves afterwards. None (0) for a release
+// larger than tarvo-stamp reads, which check_release then refuses.
 extern "C" __attribute__((export_name("release_buffer"))) unsigned char* ReleaseBuffer(uint32_t size) {
-  g_release.assign(size, 0);
+  g_tooLarge = size > kLauncherFileLimit;
+  g_release.assign(g_tooLarge ? 0 : size, 0);
   g_field = 0;
-  return g_release.data();
+  return g_tooLarge ? nullptr : g_release.data();
 }
 
 // 0, or the length of the reason why the release takes no tag. The release never changes
 // but for its tag, so it is checked and its field found once, not per download.
 extern "C" __attribute__((export_name("check_release"))) uint32_t CheckRelease() {
   size_t field = 0;
-  const uint32_t refused = Say(FindTaggableField(g_release, &g_layout, &field));
+  const uint32_t refused = Say(g_tooLarge ? "it is " + LargerThan(kLauncherFileLimit) : FindTaggableField(g_release, &g_layout, &field));
   g_field = refused ? 0 : field;
   return refused;
 }

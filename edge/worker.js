@@ -31,7 +31,7 @@ export function instantiate() {
   exports._initialize();
   const bytes = new Uint8Array(release);
   const releaseAt = exports.release_buffer(bytes.length);
-  new Uint8Array(exports.memory.buffer, releaseAt, bytes.length).set(bytes);
+  if (releaseAt) new Uint8Array(exports.memory.buffer, releaseAt, bytes.length).set(bytes);
   const refused = exports.check_release();
   if (refused) return { refusal: "the release takes no tag: " + readText(exports, refused) };
   return { exports, releaseAt, size: bytes.length };
@@ -58,7 +58,7 @@ export function downloadHeaders(fileName, size, etag) {
 }
 
 // The tag's bytes in the module's tag buffer; their length, or more than it holds if they do not fit.
-export function writeTag(exports, tag) {
+export function copyTagIn(exports, tag) {
   const buffer = new Uint8Array(exports.memory.buffer, exports.tag_buffer(), exports.tag_capacity());
   const { read, written } = new TextEncoder().encodeInto(tag, buffer);
   return read < tag.length ? exports.tag_capacity() + 1 : written;
@@ -71,7 +71,7 @@ function matches(request, etag) {
 
 function download(request, tag) {
   const { exports, fileName, digest, releaseAt, size } = edge;
-  const length = writeTag(exports, tag);
+  const length = copyTagIn(exports, tag);
   const etag = `"${digest}-${tag}"`;
   const headers = downloadHeaders(fileName, size, etag);
   // A GET writes the tag, which checks it on the way; HEAD and a revalidation only check it.

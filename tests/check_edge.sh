@@ -19,13 +19,41 @@ openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/key.pem" -out "$work/ce
 osslsigncode sign -certs "$work/cert.pem" -key "$work/key.pem" -ac "$work/tag.crt" -n Tarvo -h sha256 \
   -in "$work/release.exe" -out "$work/signed.exe" >/dev/null
 "$source_dir/edge/bundle.sh" "$work/signed.exe" "$work/bundle" >/dev/null || { fail "bundling the signed release"; exit 1; }
-refused_at_bundling() {
-  local message status
-  message=$("$source_dir/edge/bundle.sh" "$work/release.exe" "$work/unsigned" 2>&1); status=$?
-  [ $status -eq 1 ] && [[ $message == *unsigned* ]] && [ ! -e "$work/unsigned" ] || saw "status $status: $message"
+# Releases that take no tag, each handed to a worker in a bundle made by hand: unsigned; signed
+# with the field only in the signer's authenticated attributes (osslsigncode's -i URL); with a
+# bare field in an entry of its own, no PKCS#7 at all; larger than tarvo-stamp reads.
+osslsigncode sign -certs "$work/cert.pem" -key "$work/key.pem" -n Tarvo -h sha256 -in "$work/release.exe" \
+  -out "$work/plain.exe" >/dev/null
+python3 - "$work/plain.exe" "$work/bare.exe" "$work/large.exe" "$work/field" <<'PY'
+import struct, sys
+data = bytearray(open(sys.argv[1], "rb").read())
+field = bytes.fromhex("061369c5aca0dba8acaa9be7b8b2dec7f2f5eaa73a04421640") + b" " * 64
+open(sys.argv[4], "wb").write(field)
+directory = struct.unpack_from("<I", data, 0x3C)[0] + 24 + 112 + 8 * 4
+offset = struct.unpack_from("<I", data, directory)[0]
+entry = struct.pack("<IHH", 8 + 2 + len(field), 0x200, 2) + bytes([0x30, len(field)]) + field
+bare = data + b"\0" * (-len(data) % 8) + entry + b"\0" * (-len(entry) % 8)
+struct.pack_into("<I", bare, directory + 4, len(bare) - offset)
+open(sys.argv[2], "wb").write(bare)
+open(sys.argv[3], "wb").write(data + b"\0" * ((4 << 20) + 1 - len(data)))
+PY
+osslsigncode sign -certs "$work/cert.pem" -key "$work/key.pem" -i "$(cat "$work/field")" -n Tarvo -h sha256 \
+  -in "$work/release.exe" -out "$work/attribute.exe" >/dev/null
+for release in release attribute bare large; do
+  mkdir "$work/$release" && cp "$work/bundle"/* "$work/$release/" && cp "$work/$release.exe" "$work/$release/release.exe"
+done
+not_taggable() {  # not_taggable RELEASE WHY: --show says why it takes no tag, --tag and bundle.sh refuse it
+  local shown message status
+  shown=$("$tool" --show "$work/$1.exe" 2>&1)
+  [[ $(sed -n 's/^taggable: //p' <<<"$shown") == "no, "*"$2"* ]] || { saw "$shown"; return; }
+  message=$("$tool" --tag -o "$work/$1-mia.exe" -- "$work/$1.exe" mia 2>&1); status=$?
+  [ $status -eq 1 ] && [[ $message == *"$2"* ]] && [ ! -e "$work/$1-mia.exe" ] || { saw "--tag: status $status: $message"; return; }
+  message=$("$source_dir/edge/bundle.sh" "$work/$1.exe" "$work/$1-bundle" 2>&1); status=$?
+  [ $status -eq 1 ] && [[ $message == *"$2"* ]] && [ ! -e "$work/$1-bundle" ] || saw "bundle.sh: status $status: $message"
 }
-expect "an unsigned release is refused at bundling" -- refused_at_bundling
-mkdir "$work/unsigned" && cp "$work/bundle"/* "$work/unsigned/" && cp "$work/release.exe" "$work/unsigned/release.exe"
+expect "an unsigned release: not taggable" -- not_taggable release "it is unsigned"
+expect "the field in an authenticated attribute: not taggable" -- not_taggable attribute "inside one certificate"
+expect "a bare field in an entry of its own: not taggable" -- not_taggable bare "inside one certificate"
 # The module imports nothing, so it runs in any engine that runs WebAssembly.
 imports=$(node -e 'const m = new WebAssembly.Module(require("fs").readFileSync(process.argv[1]));
   console.log(JSON.stringify(WebAssembly.Module.imports(m)))' "$work/bundle/tarvo_tag.wasm")
@@ -43,8 +71,10 @@ answers() {  # answers STATUS TEXT PATH [CURL-OPTION...]: that status, and TEXT 
   local got; got=$(curl -s -o "$work/body" -w '%{http_code}' "${@:4}" "$base$3")
   [ "$got" = "$1" ] && { [ -z "$2" ] || grep -qF -- "$2" "$work/body"; } || saw "$got $(head -c 200 "$work/body")"
 }
-serve "$work/unsigned" || { fail "workerd never answered"; exit 1; }
-expect "a worker handed an unsigned release answers 503 and why" -- answers 503 "unsigned" /download/mia
+for refused in release:unsigned "attribute:inside one certificate" "bare:inside one certificate" "large:larger than 4 MiB"; do
+  serve "$work/${refused%%:*}" || { fail "workerd never answered"; exit 1; }
+  expect "a worker handed the ${refused%%:*} release answers 503 and why" -- answers 503 "${refused#*:}" /download/mia
+done
 serve "$work/bundle" || { fail "workerd never answered"; exit 1; }
 
 digest=$(osslsigncode verify -CAfile "$work/cert.pem" -in "$work/signed.exe" | sed -n 's/^Current message digest *: *\([0-9A-F]*\).*/\1/p' | tr A-F a-f)

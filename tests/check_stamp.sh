@@ -3,9 +3,10 @@
 # with the same TARVO_ADDRESS, every refused input exits non-zero and writes nothing, and
 # the stamp-then-sign pipeline with osslsigncode gives launchers whose signature verifies, and
 # a release signed once with the tag certificate stays signed when tagged.
-# Usage: check_stamp.sh TOOL PLACEHOLDER_BUILD ADDRESS_BUILD (the latter's address below)
+# Usage: check_stamp.sh TOOL PLACEHOLDER_BUILD ADDRESS_BUILD STOP_AT (the address build's
+# address is below; STOP_AT is tests/stop_at.c built, to bring a signal at a step of writing)
 set -uo pipefail
-tool=$1 windows_build=$2 placeholder=$2/Tarvo.exe built_in=$3/Tarvo.exe
+tool=$1 windows_build=$2 placeholder=$2/Tarvo.exe built_in=$3/Tarvo.exe stop_at=$4
 source_dir=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mktemp -d /tmp/tarvo-stamp-XXXXXX)
 trap 'rm -rf "$work"' EXIT
@@ -66,13 +67,25 @@ done
 expect "--help has a line per option" -- prints "--strip-signature " --help
 expect "--help has the -- form" -- prints "-- SIGNED.exe \"\$TAG\"" --help
 expect "no -o" -- says 2 "missing -o OUT.exe" "$placeholder" https://example.org/
-expect "unknown option" -- says 2 "unknown option --sign" "$placeholder" https://example.org/ -o "$work/out.exe" --sign
+expect "one operand" -- says 2 "got 1 operand"$'\n' -o "$work/out.exe" "$placeholder"
+expect "unknown option" -- says 2 "tarvo-stamp: unrecognized option '--sign'" "$placeholder" https://example.org/ -o "$work/out.exe" --sign
+expect "ambiguous option" -- says 2 "option '--ta' is ambiguous" --ta "$placeholder" mia
 expect "option given twice" -- says 2 "--name given twice" "$placeholder" https://example.org/ -o "$work/out.exe" --name a --name b
-expect "option without its value" -- says 2 "--icon needs a value" "$placeholder" https://example.org/ -o "$work/out.exe" --icon
+expect "option without its value" -- says 2 "option '--icon' requires an argument" "$placeholder" https://example.org/ -o "$work/out.exe" --icon
 expect "--show with an output" -- says 2 "--show takes no other options" --show "$placeholder" -o "$work/out.exe"
 expect "two modes" -- says 2 "only one of" --show --tag "$placeholder"
 stamps "options before the operands" "$built_in" "$work/anywhere.exe" -o "$work/anywhere.exe" --name Tarvo "$placeholder" \
   https://example.org/built-in
+# Output that cannot be written is a failure, whatever the mode.
+to_full() {  # to_full ARGUMENT...: with standard output on a full device, status 1 and the system's reason
+  local message status
+  message=$("$tool" "$@" 2>&1 >/dev/full); status=$?
+  [ $status -eq 1 ] && [[ $message == *"standard output: No space left on device"* ]] || saw "status $status: $message"
+}
+expect "--help onto a full disk" -- to_full --help
+expect "--version onto a full disk" -- to_full --version
+expect "--show onto a full disk" -- to_full --show "$built_in"
+expect "-o - onto a full disk" -- to_full -o - "$placeholder" https://example.org/
 # getopt_long's forms, and what a server passes: a user's text after -- is never an option,
 # and an option's value never one either.
 stamps "--output=, --name=, --icon=" "$built_in" "$work/long.exe" "--output=$work/long.exe" --name=Tarvo \
@@ -189,6 +202,23 @@ stamp_at_once() {  # fifty rounds of eight stamps onto one output: each succeeds
 }
 expect "eight stamps at once" -- stamp_at_once
 expect "no temporary file left" -- fails compgen -G "$work/*.partial-*"
+# A signal while the output is written: the temporary file goes, the tool dies by the signal,
+# and the output is the old one, or the new one whole when the signal came at the rename.
+stopped() {  # stopped FUNCTION SIGNAL EXPECTED: stopped at FUNCTION, no temporary file left, the output EXPECTED's bytes
+  local status number; number=$(kill -l "$2")
+  cp "$work/old-output" "$work/stopped.exe"
+  LD_PRELOAD=$stop_at TARVO_STOP_AT=$1 TARVO_STOP_SIGNAL=$number "$tool" "$placeholder" https://example.org/built-in \
+    -o "$work/stopped.exe"
+  status=$?
+  [ $status -eq $((128 + number)) ] || { saw "status $status"; return; }
+  ! compgen -G "$work/stopped.exe.partial-*" || { saw "a temporary file left"; return; }
+  cmp -s "$work/stopped.exe" "$3" || saw "the output is neither as it was nor the new one, whole"
+}
+printf 'the old output' > "$work/old-output"
+expect "SIGTERM while writing" -- stopped write TERM "$work/old-output"
+expect "SIGINT before the rename" -- stopped fchmod INT "$work/old-output"
+expect "SIGPIPE while writing" -- stopped write PIPE "$work/old-output"
+expect "SIGHUP at the rename" -- stopped rename HUP "$built_in"
 
 # Branding: a launcher stamped with an icon and a name equals one configured with them, for
 # two icons of different sizes, and a branded launcher stamped again equals the other.
@@ -221,6 +251,14 @@ data = open(sys.argv[1], "rb").read()
 open(sys.argv[2], "wb").write(data.replace(b".reloc\0\0", b".zzzzz\0\0", 1))
 PY
 expect "resources not last but for .reloc" -- refused "not the last section" "$work/moved.exe" https://example.org/ "$work/out.exe" --name Desk
+shows_what_it_can() {  # --show of moved.exe, whose resources cannot be read: every other line, status 1, and why
+  local shown status
+  shown=$("$tool" --show "$work/moved.exe" 2>&1); status=$?
+  [ $status -eq 1 ] && grep -qx "address: https://tarvo.invalid/" <<<"$shown" && grep -qx "name: unreadable" <<<"$shown" &&
+    grep -q "^taggable: no, it is unsigned" <<<"$shown" && grep -q "resources could not be read: .*not the last section" <<<"$shown" ||
+    saw "status $status: $shown"
+}
+expect "--show prints what it can read" -- shows_what_it_can
 
 # Signing, with a throwaway code-signing certificate made here and removed with $work.
 openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/key.pem" -out "$work/cert.pem" -days 2 \
@@ -267,6 +305,17 @@ expect "the tagged copy verifies" -- verifies "$work/mia.exe"
 expect "the tagged copy keeps the size" -- [ "$(stat -c %s "$work/mia.exe")" = "$(stat -c %s "$work/release-signed.exe")" ]
 expect "the tagged copy keeps the digest" -- [ -n "$(digest "$work/mia.exe")" -a "$(digest "$work/mia.exe")" = "$(digest "$work/release-signed.exe")" ]
 expect "--show of the tagged copy" -- shows "$work/mia.exe" "tag: mia" "taggable: yes" "opens: https://desk.example.org/mia"
+synopsis_works() {  # each form of --help's synopsis, with files and texts for its words, works under POSIXLY_CORRECT
+  local line words
+  while read -r line; do
+    line=${line#usage: } line=${line//\[OPTION...\] /}
+    line=${line//OUT.exe/$work/synopsis.exe} line=${line//IN.exe/$placeholder} line=${line//OUT.crt/$work/synopsis.crt}
+    line=${line//SIGNED.exe/$work/release-signed.exe} line=${line//ADDRESS/https://example.org/} line=${line//TAG/mia}
+    read -ra words <<<"${line#tarvo-stamp }"
+    POSIXLY_CORRECT=1 "$tool" "${words[@]}" >/dev/null 2>&1 || { saw "POSIXLY_CORRECT=1 tarvo-stamp ${words[*]}"; return; }
+  done < <("$tool" --help | sed '/^$/q' | sed '/^$/d')
+}
+expect "the synopsis's forms work with POSIXLY_CORRECT" -- synopsis_works
 # A server's tag, whatever it holds, is an operand after --: one shaped like an option is
 # refused as a tag, and the stale output that a server might serve is neither replaced nor
 # reported as written.

@@ -44,9 +44,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   PeLayout pe;
   if (!ReadPe(image, &pe).empty()) return 0;
   Image tagged = input;
-  if (TagLauncher(tagged, "fuzzed-tag_1").empty()) {
+  if (WriteTag(tagged, "fuzzed-tag_1").empty()) {
     PeLayout after;
-    Require(tagged.size() == input.size() && ReadPe(tagged, &after).empty() && LauncherTag(tagged, after) == "fuzzed-tag_1");
+    Require(tagged.size() == input.size() && ReadPe(tagged, &after).empty() && ReadTag(tagged, after) == "fuzzed-tag_1");
     const uint32_t checksum = ReadLe(tagged, after.optionalHeader + kChecksumField, 4);
     Require(checksum == 0 || ReadLe(input, pe.optionalHeader + kChecksumField, 4) != PeChecksum(input, pe) ||
             checksum == PeChecksum(tagged, after));

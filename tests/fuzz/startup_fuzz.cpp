@@ -104,6 +104,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string own = kModuleHead + table;
   PeLayout pe;
   pe.certificateOffset = sizeof kModuleHead - 1, pe.certificateSize = tableSize;
-  if (tag != (TakesTag(address.c_str()) ? LauncherTag(Image(own.begin(), own.end()), pe) : "")) abort();
+  if (tag != (TakesTag(address.c_str()) ? ReadTag(Image(own.begin(), own.end()), pe) : "")) abort();
   return 0;
 }

@@ -1,6 +1,7 @@
 // tarvo-stamp's slot finding and address rules, on small PE32+ images made here.
 #include <string.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 
@@ -213,7 +214,7 @@ TEST(StampStructure, CraftedLaunchers) {
   ASSERT_EQ(FindSlot(release, pe, &slot), "");
   Branding longest;
   longest.hasName = true;
-  longest.name = std::u16string(kNameLimit, u'n');
+  longest.name = std::u16string(kNameCharacters, u'n');
 
   struct Case { const char* name; std::function<void(Image&)> patch; const char* refusal; };
   const Case cases[] = {
@@ -275,9 +276,31 @@ TEST(StampStructure, CraftedLaunchers) {
   EXPECT_NE(SetVersionName(resources, longest.name).find("longer than 65,535"), std::string::npos);
 }
 
+// A DER element of the given tag around content.
+std::string Der(unsigned char tag, const std::string& content) {
+  const size_t size = content.size();
+  std::string header(1, static_cast<char>(tag));
+  if (size >= 0x100) header += {'\x82', static_cast<char>(size >> 8), static_cast<char>(size)};
+  else if (size >= 0x80) header += {'\x81', static_cast<char>(size)};
+  else header += static_cast<char>(size);
+  return header + content;
+}
+
+// A PKCS#7 SignedData as a signer writes it, of the given content type: SEQUENCEs of the
+// given bytes as its certificates (none: no set at all), and a signer info holding signerInfo.
+std::string Pkcs7(std::initializer_list<std::string> certificates, const std::string& signerInfo = "",
+                  const std::string& type = "\x2A\x86\x48\x86\xF7\x0D\x01\x07\x02") {
+  std::string set;
+  for (const std::string& certificate : certificates) set += Der(0x30, certificate);
+  const std::string content = Der(0x30, Der(0x06, "\x2B\x06\x01\x04\x01\x82\x37\x02\x01\x04") + Der(0xA0, "data"));
+  const std::string signedData = Der(0x02, "\x01") + Der(0x31, "") + content + (set.empty() ? "" : Der(0xA0, set)) +
+                                 Der(0x31, Der(0x30, signerInfo));
+  return Der(0x30, Der(0x06, type) + Der(0xA0, Der(0x30, signedData)));
+}
+
 // The release stamped with an address and given a certificate table of WIN_CERTIFICATE
-// entries, as a signer would append it, each holding a DER sequence of the given bytes.
-Image SignedRelease(const std::string& address, std::initializer_list<std::string> signatures) {
+// entries, as a signer would append it, each holding the given bytes.
+Image SignedRelease(const std::string& address, std::initializer_list<std::string> entries) {
   Image image = Release();
   PeLayout pe;
   size_t slot = 0;
@@ -285,42 +308,63 @@ Image SignedRelease(const std::string& address, std::initializer_list<std::strin
   EXPECT_EQ(FindSlot(image, pe, &slot), "");
   StampSlot(image, pe, slot, address);
   const size_t table = image.size();
-  for (const std::string& signature : signatures) {
-    const size_t offset = image.size(), length = 12 + signature.size();
+  for (const std::string& entry : entries) {
+    const size_t offset = image.size(), length = 8 + entry.size();
     image.resize(offset + (length + 7) / 8 * 8, 0);
     Put(image, offset, static_cast<uint32_t>(length), 4);
     Put(image, offset + 4, 0x00020200, 4);  // revision 2, an Authenticode signature
-    image[offset + 8] = 0x30, image[offset + 9] = 0x82;
-    image[offset + 10] = static_cast<unsigned char>(signature.size() >> 8);
-    image[offset + 11] = static_cast<unsigned char>(signature.size());
-    memcpy(&image[offset + 12], signature.data(), signature.size());
+    memcpy(&image[offset + 8], entry.data(), entry.size());
   }
   Put(image, DirectoryEntry(pe, kCertificateTable), static_cast<uint32_t>(table), 4);
   Put(image, DirectoryEntry(pe, kCertificateTable) + 4, static_cast<uint32_t>(image.size() - table), 4);
   UpdateChecksum(image, pe);
   return image;
 }
-Image SignedRelease(const std::string& address, const std::string& signature) { return SignedRelease(address, {signature}); }
+Image SignedRelease(const std::string& address, const std::string& certificate) {
+  return SignedRelease(address, {Pkcs7({"ordinary certificate", certificate})});
+}
+
+// Where the field ends in the certificate table, and the bytes of filler before it in its
+// certificate that make it end exactly at the launcher's window.
+size_t FieldEnd(const Image& image, const std::string& field) {
+  PeLayout pe;
+  EXPECT_EQ(ReadPe(image, &pe), "");
+  const Image bytes(field.begin(), field.end());
+  const auto at = std::search(image.begin(), image.end(), bytes.begin(), bytes.end());
+  return static_cast<size_t>(at - image.begin()) + field.size() - pe.certificateOffset;
+}
 
 TEST(StampTag, WritesOnlyTheFieldOfASignedReleaseUnderAClosedHost) {
   const std::string marker(reinterpret_cast<const char*>(kTagMarker), sizeof kTagMarker);
   const std::string field = marker + std::string(kTagLength, ' '), cut = marker + std::string(kTagLength - 1, ' ');
   const std::string desk = "https://desk.example.org/", longest(kTagLength, 'T');
+  auto filled = [&](size_t filler) { return SignedRelease(desk, std::string(filler, 'c') + field); };
+  size_t atTheWindow = kTagWindow - FieldEnd(filled(0), field);
+  atTheWindow = atTheWindow + kTagWindow - FieldEnd(filled(atTheWindow), field);  // the DER lengths grew on the way
   struct Case { const char* name; Image image; std::string tag, refusal; };
-  Image unsigned_ = Release(), shortValue = SignedRelease(desk, "head" + field + "tail");
-  shortValue[unsigned_.size() + 11] = 8;  // the entry's sequence now ends before the field
   const Case cases[] = {
     {"a short tag", SignedRelease(desk, "head" + field + "tail"), "mia", ""},
     {"64 characters, all kinds", SignedRelease(desk + "app/", field), longest.substr(0, 60) + "a9-_", ""},
-    {"unsigned", unsigned_, "mia", "unsigned"},
-    {"no field", SignedRelease(desk, "an ordinary signature"), "mia", "no tag field"},
-    {"a field cut by its signature's end", SignedRelease(desk, cut), "mia", "inside one signature"},
+    {"a field ending exactly at the 32 KiB the launcher reads", filled(atTheWindow), "mia", ""},
+    {"a field ending a byte past it", filled(atTheWindow + 1), "mia", "beyond the 32 KiB"},
+    {"a field far beyond it", filled(34726), "mia", "beyond the 32 KiB"},
+    {"unsigned", Release(), "mia", "unsigned"},
+    {"no field", SignedRelease(desk, "an ordinary certificate"), "mia", "no tag field"},
+    {"a field cut by its certificate's end", SignedRelease(desk, {Pkcs7({cut}, std::string(80, 's'))}), "mia",
+     "inside one certificate"},
+    {"a field across two certificates", SignedRelease(desk, {Pkcs7({"head" + marker, std::string(80, 's')})}), "mia",
+     "inside one certificate"},
+    {"a field in the signer's authenticated attributes", SignedRelease(desk, {Pkcs7({"certificate"}, field)}), "mia",
+     "inside one certificate"},
+    {"a bare field in a second entry", SignedRelease(desk, {Pkcs7({"certificate"}), Der(0x30, field)}), "mia",
+     "inside one certificate"},
+    {"a signature without certificates", SignedRelease(desk, {Pkcs7({}, "x"), Pkcs7({}, field)}), "mia",
+     "inside one certificate"},
+    {"a field in the certificates of another content type", SignedRelease(desk, {Pkcs7({field}, "", "\x2A\x86\x48\x86\xF7\x0D\x01\x07\x01")}),
+     "mia", "inside one certificate"},
+    {"the next entry's header inside the field", SignedRelease(desk, {Pkcs7({"x"}, "head" + marker), std::string(80, 's')}),
+     "mia", "inside one certificate"},
     {"two fields", SignedRelease(desk, field + field), "mia", "2 tag fields"},
-    {"a field beyond the 32 KiB the launcher reads", SignedRelease(desk, std::string(34726, 'c') + field), "mia",
-     "beyond the 32 KiB"},
-    {"the next entry's header inside the field", SignedRelease(desk, {"head" + marker, std::string(80, 's')}), "mia",
-     "inside one signature"},
-    {"a field past the end of its entry's DER value", shortValue, "mia", "inside one signature"},
     {"a page, not a folder", SignedRelease("https://desk.example.org/me", field), "mia", "does not end with '/'"},
     {"the host left open", SignedRelease("https://desk.example.org", field), "mia", "does not end with '/'"},
     {"a placeholder", SignedRelease("https://tarvo.invalid/", field), "mia", "placeholder"},
@@ -329,14 +373,15 @@ TEST(StampTag, WritesOnlyTheFieldOfASignedReleaseUnderAClosedHost) {
     {"'_' first", SignedRelease(desk, field), "_a", "begin with an ASCII letter or digit"},
     {"65 characters", SignedRelease(desk, field), longest + "T", "65 characters"},
   };
+  EXPECT_EQ(FieldEnd(cases[2].image, field), kTagWindow);
   for (const Case& c : cases) {
     Image image = c.image;
-    std::string error = TagLauncher(image, c.tag);
+    std::string error = WriteTag(image, c.tag);
     EXPECT_EQ(error.find(c.refusal) != std::string::npos, error.empty() == c.refusal.empty()) << c.name << ": " << error;
     if (!error.empty()) continue;
     PeLayout pe;
     ASSERT_EQ(ReadPe(image, &pe), "") << c.name;
-    EXPECT_EQ(LauncherTag(image, pe), c.tag) << c.name;
+    EXPECT_EQ(ReadTag(image, pe), c.tag) << c.name;
     EXPECT_EQ(ReadLe(image, pe.optionalHeader + kChecksumField, 4), PeChecksum(image, pe)) << c.name;
     size_t changed = 0;
     for (size_t i = 0; i < image.size(); i++) changed += image[i] != c.image[i];
@@ -344,12 +389,12 @@ TEST(StampTag, WritesOnlyTheFieldOfASignedReleaseUnderAClosedHost) {
     EXPECT_LE(changed, c.tag.size() + 4) << c.name << ": only the field and the checksum";
   }
   Image once = SignedRelease(desk, "head" + field + "tail"), twice = once;
-  ASSERT_EQ(TagLauncher(once, "mia"), "");
-  ASSERT_EQ(TagLauncher(twice, "bob-the-longer"), "");
-  ASSERT_EQ(TagLauncher(twice, "mia"), "");
+  ASSERT_EQ(WriteTag(once, "mia"), "");
+  ASSERT_EQ(WriteTag(twice, "bob-the-longer"), "");
+  ASSERT_EQ(WriteTag(twice, "mia"), "");
   EXPECT_TRUE(once == twice) << "a tag replaces the one before";
   for (const char* bad : {"a/b", "a.b", "a%2e", "a?b", "a#b", "a@b", "a b", "a\"b", "caf\xc3\xa9", "a\\b"}) {
     Image image = SignedRelease(desk, field);
-    EXPECT_NE(TagLauncher(image, bad).find("only ASCII letters, digits"), std::string::npos) << bad;
+    EXPECT_NE(WriteTag(image, bad).find("only ASCII letters, digits"), std::string::npos) << bad;
   }
 }

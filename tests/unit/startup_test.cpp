@@ -121,7 +121,7 @@ TEST_F(DownloadTag, AppendsOnlyAWellFormedTagToAClosedHost) {
     const std::string file = std::string(kOffset, 'Z') + c.table;
     PeLayout pe;
     pe.certificateOffset = kOffset, pe.certificateSize = size;
-    const std::string tag = LauncherTag(Image(file.begin(), file.end()), pe);
+    const std::string tag = ReadTag(Image(file.begin(), file.end()), pe);
     EXPECT_EQ(TakesTag(c.slot.c_str()) ? c.slot + tag : c.slot, c.launched) << c.name << ": tarvo-stamp";
   }
 }

@@ -12,6 +12,8 @@
 #include <io.h>
 #include <windows.h>
 #else
+#include <limits.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <unistd.h>
 #endif
@@ -27,14 +29,14 @@ constexpr int kReadFlags = O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC;
 
 std::string Reason(const std::string& path) { return path + ": " + strerror(errno); }
 
-constexpr size_t kNameLimit = 255;  // bytes in one file name, on Linux and on Windows
+constexpr size_t kFileNameBytes = 255;  // bytes in one file name, on Linux and on Windows
 const char kPartialSuffix[] = ".partial-", kOwnPartialName[] = ".tarvo-stamp.partial-";
 
 // The temporary file's name beside path, before its unique suffix: the output's own name and
 // ".partial-", or a short name of the tool's own where that would make the name too long.
 std::string PartialName(const std::string& path, size_t uniqueLength) {
   const size_t slash = path.find_last_of("/\\"), name = slash == std::string::npos ? 0 : slash + 1;
-  if (path.size() - name + sizeof kPartialSuffix - 1 + uniqueLength <= kNameLimit) return path + kPartialSuffix;
+  if (path.size() - name + sizeof kPartialSuffix - 1 + uniqueLength <= kFileNameBytes) return path + kPartialSuffix;
   return path.substr(0, name) + kOwnPartialName;
 }
 
@@ -64,7 +66,7 @@ std::string ReadInput(const std::string& path, size_t limit, Image* data, unsign
   int file = open(path.c_str(), kReadFlags);
   if (file < 0) return Reason(path);
   struct stat status = {};
-  const std::string tooLarge = path + ": larger than " + std::to_string(limit >> 20) + " MiB";
+  const std::string tooLarge = path + ": " + LargerThan(limit);
   std::string error;
   if (fstat(file, &status) != 0) error = Reason(path);
   else if (!S_ISREG(status.st_mode)) error = path + ": not a regular file";
@@ -135,29 +137,55 @@ std::string CheckReplaceable(const std::string& path) {
   return regular ? "" : path + ": not a regular file (a device, a folder or a link); refusing to replace it";
 }
 
+// The temporary file while it exists, for a console event (Ctrl+C, Ctrl+Break, the window
+// closed) to remove; its handler runs on a thread of its own, hence the lock.
+char g_partial[MAX_PATH];
+SRWLOCK g_partialLock = SRWLOCK_INIT;
+
+BOOL WINAPI RemovePartial(DWORD) {
+  AcquireSRWLockExclusive(&g_partialLock);
+  if (g_partial[0] != '\0') DeleteFileA(g_partial);  // gone once the process's handle is closed
+  g_partial[0] = '\0';
+  ReleaseSRWLockExclusive(&g_partialLock);
+  return FALSE;  // the default handler then ends the process
+}
+
 }  // namespace
 
 std::string WriteOutput(const std::string& path, const Image& data, unsigned) {
   if (path == kStandardOutput) return WriteStandardOutput(data);
   std::string temporary, refusal = CheckReplaceable(path);
   if (!refusal.empty()) return refusal;
+  SetConsoleCtrlHandler(RemovePartial, TRUE);
   HANDLE file = INVALID_HANDLE_VALUE;
   // CREATE_NEW fails on anything already there, a link included, so only our own file is used.
+  DWORD error = ERROR_FILE_EXISTS;
+  AcquireSRWLockExclusive(&g_partialLock);
   for (unsigned attempt = 0; file == INVALID_HANDLE_VALUE && attempt < 16; attempt++) {
     const std::string unique = std::to_string(GetCurrentProcessId()) + "-" + std::to_string(GetTickCount64() + attempt);
     temporary = PartialName(path, unique.size()) + unique;
-    file = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) return SystemReason(path, GetLastError());
+    if (temporary.size() >= sizeof g_partial) {
+      error = ERROR_FILENAME_EXCED_RANGE;
+      break;
+    }
+    // Shared for deletion only, so that a console event can remove it while it is open.
+    file = CreateFileA(temporary.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE && (error = GetLastError()) != ERROR_FILE_EXISTS) break;
   }
-  if (file == INVALID_HANDLE_VALUE) return SystemReason(path, ERROR_FILE_EXISTS);
+  if (file != INVALID_HANDLE_VALUE) memcpy(g_partial, temporary.c_str(), temporary.size() + 1);
+  ReleaseSRWLockExclusive(&g_partialLock);
+  if (file == INVALID_HANDLE_VALUE) return SystemReason(path, error);
   DWORD written = 0;
   bool whole = WriteFile(file, data.data(), static_cast<DWORD>(data.size()), &written, nullptr) && written == data.size();
-  DWORD error = whole ? 0 : GetLastError();
+  error = whole ? 0 : GetLastError();
   if (!CloseHandle(file) && whole) whole = false, error = GetLastError();
-  if (whole && MoveIntoPlace(temporary, path)) return "";
-  if (whole) error = GetLastError();
-  DeleteFileA(temporary.c_str());
-  return SystemReason(path, error);
+  // An event now waits until the output is either the old file or the new one, whole.
+  AcquireSRWLockExclusive(&g_partialLock);
+  if (whole && !MoveIntoPlace(temporary, path)) whole = false, error = GetLastError();
+  if (!whole) DeleteFileA(temporary.c_str());
+  g_partial[0] = '\0';
+  ReleaseSRWLockExclusive(&g_partialLock);
+  return whole ? "" : SystemReason(path, error);
 }
 
 bool SameFile(const std::string& input, const std::string& output) {
@@ -167,6 +195,37 @@ bool SameFile(const std::string& input, const std::string& output) {
                              a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow);
 }
 #else
+namespace {
+
+// The temporary file while it exists, for a signal to remove; set and cleared only while the
+// stop signals are blocked, so that a handler never sees half a name or misses the file.
+char g_partial[PATH_MAX];
+const int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
+
+// Async-signal-safe: removes the temporary file, then lets the signal end the process as it
+// would have, once this handler returns (the signal is blocked until then).
+void RemovePartialAndStop(int signal) {
+  if (g_partial[0] != '\0') unlink(g_partial);
+  struct sigaction standard = {};
+  standard.sa_handler = SIG_DFL;
+  sigaction(signal, &standard, nullptr);
+  raise(signal);
+}
+
+// A signal that the caller ignores (nohup, a server's pipe) stays ignored.
+void CatchStopSignals(sigset_t* stopSignals) {
+  struct sigaction catcher = {}, before = {};
+  catcher.sa_handler = RemovePartialAndStop;
+  sigfillset(&catcher.sa_mask);
+  sigemptyset(stopSignals);
+  for (int signal : kStopSignals) {
+    sigaddset(stopSignals, signal);
+    if (sigaction(signal, nullptr, &before) == 0 && before.sa_handler != SIG_IGN) sigaction(signal, &catcher, nullptr);
+  }
+}
+
+}  // namespace
+
 std::string WriteOutput(const std::string& path, const Image& data, unsigned mode) {
   if (path == kStandardOutput) return WriteStandardOutput(data);
   // rename would replace a device or a FIFO's entry, and a link rather than what it names.
@@ -175,13 +234,24 @@ std::string WriteOutput(const std::string& path, const Image& data, unsigned mod
     return path + ": not a regular file (" + (S_ISLNK(status.st_mode) ? "a symbolic link" : S_ISDIR(status.st_mode) ? "a folder" : "a device, a FIFO or a socket") + "); refusing to replace it";
   // mkstemp creates with O_EXCL, which never follows a link and never opens what is there.
   std::string temporary = PartialName(path, 6) + "XXXXXX";
+  if (temporary.size() >= sizeof g_partial) return path + ": " + strerror(ENAMETOOLONG);
+  sigset_t stopSignals, before;
+  CatchStopSignals(&stopSignals);
+  sigprocmask(SIG_BLOCK, &stopSignals, &before);
   int file = mkstemp(&temporary[0]);
-  if (file < 0) return Reason(path);
-  std::string error = WriteAll(file, data, path);
+  if (file >= 0) memcpy(g_partial, temporary.c_str(), temporary.size() + 1);
+  std::string error = file < 0 ? Reason(path) : "";
+  sigprocmask(SIG_SETMASK, &before, nullptr);
+  if (file < 0) return error;
+  error = WriteAll(file, data, path);
   if (error.empty() && fchmod(file, mode) != 0) error = Reason(path);
   if (close(file) != 0 && error.empty()) error = Reason(path);
+  // A signal now waits until the output is either the old file or the new one, whole.
+  sigprocmask(SIG_BLOCK, &stopSignals, nullptr);
   if (error.empty() && rename(temporary.c_str(), path.c_str()) != 0) error = Reason(path);
   if (!error.empty()) unlink(temporary.c_str());
+  g_partial[0] = '\0';
+  sigprocmask(SIG_SETMASK, &before, nullptr);
   return error;
 }
 

@@ -4,6 +4,8 @@
 #include "pe_image.h"
 
 constexpr size_t kLauncherFileLimit = 4 << 20;  // a branded, signed launcher is about 1.1 MiB at most
+// Why a file of more than limit bytes is refused, in the words of every refusal.
+inline std::string LargerThan(size_t limit) { return "larger than " + std::to_string(limit >> 20) + " MiB"; }
 
 // Reads a regular file of at most limit bytes; anything else (a folder, a FIFO, a device) is
 // refused without waiting on it. mode receives its permission bits.

@@ -2,6 +2,7 @@
 // given address, tags a copy of a signed release, writes the tag certificate, or shows what a
 // launcher holds. main parses the command line, reads and
 // writes files; the work is done over bytes in memory by the other files.
+#include <errno.h>
 #include <getopt.h>
 #include <stdio.h>
 #include <string.h>
@@ -23,7 +24,7 @@
 namespace {
 
 const char kHelp[] =
-    "usage: tarvo-stamp [OPTION...] IN.exe ADDRESS -o OUT.exe\n"
+    "usage: tarvo-stamp -o OUT.exe [OPTION...] IN.exe ADDRESS\n"
     "       tarvo-stamp --tag -o OUT.exe SIGNED.exe TAG\n"
     "       tarvo-stamp --tag-certificate OUT.crt\n"
     "       tarvo-stamp --show IN.exe\n"
@@ -48,12 +49,12 @@ const char kHelp[] =
     "  -h, --help            print this help and exit\n"
     "  --version             print the version and exit\n"
     "\n"
-    "Options may stand anywhere; -- ends them. Give a user's address, name or tag after --, so\n"
-    "that none can be taken for an option:\n"
+    "Options may stand anywhere (before the operands when POSIXLY_CORRECT is set); -- ends\n"
+    "them. Give a user's address, name or tag after --, so that none can be taken for an option:\n"
     "  tarvo-stamp -o OUT.exe --name=\"$NAME\" -- Tarvo.exe \"$ADDRESS\"\n"
     "  tarvo-stamp --tag -o OUT.exe -- SIGNED.exe \"$TAG\"\n"
     "\n"
-    "Exit status: 0 done, 1 refused (nothing written), 2 usage error.\n";
+    "Exit status: 0 done, 1 refused (nothing written) or output not written, 2 usage error.\n";
 
 const char kCopyright[] =
     "Copyright (c) 2026 The Tarvo developers\n"
@@ -64,11 +65,6 @@ const char kCopyright[] =
 int Fail(const std::string& message) {
   fprintf(stderr, "tarvo-stamp: %s\n", message.c_str());
   return 1;
-}
-
-int UsageError(const std::string& message) {
-  fprintf(stderr, "tarvo-stamp: %s\nTry 'tarvo-stamp --help'.\n", message.c_str());
-  return 2;
 }
 
 #ifdef _WIN32
@@ -125,44 +121,34 @@ struct Command {
   bool hasOutput = false, hasIcon = false, hasName = false, stripSignature = false;
 };
 
-// What getopt_long could not parse: a missing value, a value where none is taken, or an
-// option it does not know (optopt is 0 for a long one, which it has stepped past).
-std::string ParseError(char** argv) {
-  for (const option& o : kOptions)
-    if (o.name != nullptr && o.val == optopt)
-      return OptionName(optopt) + (o.has_arg == no_argument ? " takes no value" : " needs a value");
-  if (optopt != 0) return std::string("unknown option -") + static_cast<char>(optopt);
-  return std::string("unknown option ") + argv[optind - 1];
-}
-
-// Returns "" or what was wrong with the command line: a second mode, an option given twice,
-// or operands that do not fit the mode.
-std::string Parse(int argc, char** argv, Command* command) {
+// Returns false when the command line is wrong, with what was wrong in error; getopt_long
+// says it itself for an option it could not parse (unknown, ambiguous, missing its value),
+// and error is then empty. Otherwise: a second mode, an option given twice, or operands that
+// do not fit the mode.
+bool Parse(int argc, char** argv, Command* command, std::string* error) {
   const std::vector<char*> original(argv, argv + argc);
   int modeOption = 0;
-  opterr = 0;
-  for (int result; (result = getopt_long(argc, argv, ":ho:", kOptions, nullptr)) != -1;) {
+  for (int result; (result = getopt_long(argc, argv, "ho:", kOptions, nullptr)) != -1;) {
     switch (result) {
       case '?':
-      case ':':
-        return ParseError(argv);
+        return false;
       case kHelpOption:
         command->mode = Mode::kHelp;
-        return "";
+        return true;
       case kVersion:
         command->mode = Mode::kVersion;
-        return "";
+        return true;
       case kShow:
       case kTag:
       case kTagCertificate:
-        if (modeOption != 0) return "give only one of --show, --tag and --tag-certificate";
+        if (modeOption != 0) return *error = "give only one of --show, --tag and --tag-certificate", false;
         modeOption = result;
         command->mode = result == kShow ? Mode::kShow : result == kTag ? Mode::kTag : Mode::kTagCertificate;
         break;
       default:
         bool* seen = result == kOutput ? &command->hasOutput : result == kIcon ? &command->hasIcon
                      : result == kName ? &command->hasName : &command->stripSignature;
-        if (*seen) return OptionName(result) + " given twice";
+        if (*seen) return *error = OptionName(result) + " given twice", false;
         *seen = true;
         if (result == kOutput) command->output = optarg;
         if (result == kIcon) command->icon = optarg;
@@ -170,51 +156,67 @@ std::string Parse(int argc, char** argv, Command* command) {
     }
   }
   command->operands.assign(argv + optind, argv + argc);
+  const size_t operands = command->operands.size();
   const bool branding = command->hasIcon || command->hasName || command->stripSignature;
   const std::string mode = OptionName(modeOption);
   switch (command->mode) {
     case Mode::kShow:
     case Mode::kTagCertificate:
-      if (command->hasOutput || branding) return mode + " takes no other options";
-      return command->operands.size() == 1 ? "" : mode + " takes one file";
+      if (command->hasOutput || branding) *error = mode + " takes no other options";
+      else if (operands != 1) *error = mode + " takes one file";
+      return error->empty();
     case Mode::kTag:
-      if (branding) return "--tag takes only -o";
-      if (command->operands.size() != 2) return "--tag takes SIGNED.exe and TAG";
+      if (branding) *error = "--tag takes only -o";
+      else if (operands != 2) *error = "--tag takes SIGNED.exe and TAG";
       break;
-    default:
-      if (command->operands.size() != 2) return "expected IN.exe and ADDRESS, got " + std::to_string(command->operands.size()) + " operands";
+    case Mode::kStamp:
+      if (operands != 2)
+        *error = "expected IN.exe and ADDRESS, got " + std::to_string(operands) + (operands == 1 ? " operand" : " operands");
+      break;
+    case Mode::kHelp:
+    case Mode::kVersion:
       break;
   }
-  return command->hasOutput ? "" : "missing -o OUT.exe";
+  if (error->empty() && !command->hasOutput) *error = "missing -o OUT.exe";
+  return error->empty();
 }
 
+// Every line that can be read is printed; a part that cannot says why, and the status is 1.
 int Show(const std::string& input) {
   Image image;
   PeLayout pe;
-  size_t slot = 0;
   unsigned mode = 0;
   std::string error = ReadInput(input, kLauncherFileLimit, &image, &mode);
   if (!error.empty()) return Fail(error);
-  if ((error = ReadPe(image, &pe)).empty()) error = FindSlot(image, pe, &slot);
-  if (!error.empty()) return Fail(input + ": " + error);
+  if (!(error = ReadPe(image, &pe)).empty()) return Fail(input + ": " + error);
+  size_t slot = 0, field = 0;
   std::vector<Resource> resources;
-  if (!(error = ReadResources(image, pe, &resources)).empty()) return Fail(input + ": " + error);
-  const std::string address = SlotAddress(image, slot), tag = LauncherTag(image, pe), name = VersionName(resources);
-  const bool used = LauncherUsesAddress(address);
-  const std::string opens = !used ? "the saved address, or what the user pastes into the prompt"
-                                  : TakesTag(address.c_str()) ? address + tag : address;
-  std::string sizes;
-  for (unsigned size : IconSizes(resources)) sizes += (sizes.empty() ? "" : ", ") + std::to_string(size);
   PeLayout layout;
-  size_t field = 0;
-  const std::string untaggable = FindTaggableField(image, &layout, &field);
+  const std::string slotError = FindSlot(image, pe, &slot), resourceError = ReadResources(image, pe, &resources);
+  const std::string tag = ReadTag(image, pe), untaggable = FindTaggableField(image, &layout, &field);
+  std::string address = "unreadable", used = address, opens = address, name = address, sizes = address;
+  if (slotError.empty()) {
+    address = SlotAddress(image, slot);
+    const bool launcherUses = LauncherUsesAddress(address);
+    used = launcherUses ? "yes, the launcher opens this address when started without one"
+                        : "no, a placeholder (\".invalid\"); the launcher uses the saved address or asks";
+    opens = !launcherUses ? "the saved address, or what the user pastes into the prompt"
+                          : TakesTag(address.c_str()) ? address + tag : address;
+  }
+  if (resourceError.empty()) {
+    name = VersionName(resources);
+    sizes.clear();
+    for (unsigned size : IconSizes(resources)) sizes += (sizes.empty() ? "" : ", ") + std::to_string(size);
+    if (name.empty()) name = "none";
+    if (sizes.empty()) sizes = "none";
+  }
   printf("address: %s\nused: %s\nsignature: %s\ntag: %s\ntaggable: %s\nname: %s\nicon: %s\nopens: %s\n", address.c_str(),
-         used ? "yes, the launcher opens this address when started without one"
-              : "no, a placeholder (\".invalid\"); the launcher uses the saved address or asks",
-         IsSigned(pe) ? "present (not checked here: osslsigncode verify checks it)" : "none, unsigned",
-         tag.empty() ? "none" : tag.c_str(), untaggable.empty() ? "yes" : ("no, " + untaggable).c_str(),
-         name.empty() ? "none" : name.c_str(), sizes.empty() ? "none" : sizes.c_str(), opens.c_str());
-  return 0;
+         used.c_str(), IsSigned(pe) ? "present (not checked here: osslsigncode verify checks it)" : "none, unsigned",
+         tag.empty() ? "none" : tag.c_str(), untaggable.empty() ? "yes" : ("no, " + untaggable).c_str(), name.c_str(),
+         sizes.c_str(), opens.c_str());
+  if (!slotError.empty()) Fail(input + ": its address slot could not be read: " + slotError);
+  if (!resourceError.empty()) Fail(input + ": its resources could not be read: " + resourceError);
+  return slotError.empty() && resourceError.empty() ? 0 : 1;
 }
 
 // The icon and the name, checked before anything is read or written for the launcher.
@@ -260,7 +262,7 @@ int Tag(const Command& command) {
   const std::string& tag = command.operands[1];
   std::string error = CheckTag(tag);
   if (!error.empty()) return Fail(error);
-  return RewriteLauncher(command, [&](Image& image) { return TagLauncher(image, tag); });
+  return RewriteLauncher(command, [&](Image& image) { return WriteTag(image, tag); });
 }
 
 int WriteTagCertificate(const std::string& path) {
@@ -269,19 +271,38 @@ int WriteTagCertificate(const std::string& path) {
   return error.empty() ? 0 : Fail(error);
 }
 
-}  // namespace
+// As GNU's close_stdout: a full disk or a closed pipe never passes for success.
+int CloseStandardOutput(int status) {
+  const bool flushed = fflush(stdout) == 0 && !ferror(stdout);
+  const int reason = errno;
+  if (fclose(stdout) == 0 && flushed) return status;
+  if (status == 0) Fail(std::string("standard output: ") + strerror(flushed ? errno : reason));
+  return 1;
+}
 
-int main(int argc, char** argv) {
-  Command command;
-  std::string error = Parse(argc, argv, &command);
-  if (!error.empty()) return UsageError(error);
+int Run(const Command& command) {
   switch (command.mode) {
     case Mode::kHelp: return printf("%s", kHelp) < 0;
     case Mode::kVersion: return printf("tarvo-stamp %s\n%s", TARVO_VERSION, kCopyright) < 0;
     case Mode::kShow: return Show(command.operands[0]);
     case Mode::kTag: return Tag(command);
     case Mode::kTagCertificate: return WriteTagCertificate(command.operands[0]);
-    case Mode::kStamp: break;
+    case Mode::kStamp: return Stamp(command);
   }
-  return Stamp(command);
+  return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  static char name[] = "tarvo-stamp";  // getopt's own messages name the tool as ours do
+  argv[0] = name;
+  Command command;
+  std::string error;
+  if (!Parse(argc, argv, &command, &error)) {
+    if (!error.empty()) fprintf(stderr, "tarvo-stamp: %s\n", error.c_str());
+    fprintf(stderr, "Try 'tarvo-stamp --help'.\n");
+    return 2;
+  }
+  return CloseStandardOutput(Run(command));
 }

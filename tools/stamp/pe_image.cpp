@@ -23,18 +23,13 @@ std::string SectionName(const Image& image, size_t entry) {
   return name;
 }
 
-// Each entry is a WIN_CERTIFICATE holding an Authenticode signature, on an 8-byte boundary.
-bool IsCertificateTable(const Image& image, uint64_t at) {
-  const uint64_t end = image.size();
-  while (at != end) {
-    if (end - at < 8) return false;
-    uint64_t length = ReadLe(image, at, 4);
-    uint32_t revision = ReadLe(image, at + 4, 2), type = ReadLe(image, at + 6, 2);
-    if (length < 8 || length > end - at || (revision != kCertificateRevision1 && revision != kCertificateRevision2) ||
-        type != kPkcsSignedData)
+// Each entry is a WIN_CERTIFICATE holding an Authenticode signature.
+bool IsCertificateTable(const Image& image, size_t at) {
+  CertificateEntry entry;
+  for (; at != image.size(); at = NextCertificateEntry(entry, image.size()))
+    if (!ReadCertificateEntry(image, at, image.size(), &entry) ||
+        (entry.revision != kCertificateRevision1 && entry.revision != kCertificateRevision2) || entry.type != kPkcsSignedData)
       return false;
-    at = AlignUp(at + length, 8) < end ? AlignUp(at + length, 8) : end;
-  }
   return true;
 }
 
@@ -119,6 +114,19 @@ std::string ReadPe(const Image& image, PeLayout* pe) {
 }
 
 size_t DirectoryEntry(const PeLayout& pe, DataDirectory entry) { return pe.directories + 8 * entry; }
+
+bool ReadCertificateEntry(const Image& image, size_t at, size_t tableEnd, CertificateEntry* entry) {
+  if (at > tableEnd || tableEnd - at < 8 || tableEnd > image.size()) return false;
+  const size_t length = ReadLe(image, at, 4);
+  if (length < 8 || length > tableEnd - at) return false;
+  *entry = {at, at + length, ReadLe(image, at + 4, 2), ReadLe(image, at + 6, 2)};
+  return true;
+}
+
+size_t NextCertificateEntry(const CertificateEntry& entry, size_t tableEnd) {
+  const uint64_t next = AlignUp(entry.end, 8);
+  return next < tableEnd ? static_cast<size_t>(next) : tableEnd;
+}
 
 uint32_t PeChecksum(const Image& image, const PeLayout& pe) {
   size_t field = pe.optionalHeader + kChecksumField;

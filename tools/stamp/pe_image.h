@@ -36,6 +36,18 @@ std::string ReadPe(const Image& image, PeLayout* pe);
 // The offset of a data directory entry's address field; its size field follows.
 size_t DirectoryEntry(const PeLayout& pe, DataDirectory entry);
 
+// One WIN_CERTIFICATE entry of the certificate table: its header at `at`, its bytes (the
+// header's length, the header included) up to end, its revision and its type.
+struct CertificateEntry {
+  size_t at = 0, end = 0;
+  uint32_t revision = 0, type = 0;
+};
+// The entry at `at` of a table that ends at tableEnd; false when no whole entry lies there.
+// ReadPe has checked every entry of the table it accepted.
+bool ReadCertificateEntry(const Image& image, size_t at, size_t tableEnd, CertificateEntry* entry);
+// Where the next entry begins: on the 8-byte boundary after this one, or at the table's end.
+size_t NextCertificateEntry(const CertificateEntry& entry, size_t tableEnd);
+
 // The header checksum: a folded 16-bit sum of the file, its own field counted as zero, plus
 // the file's length. Kept right after any change, unless the image carries none (zero).
 uint32_t PeChecksum(const Image& image, const PeLayout& pe);

@@ -153,6 +153,8 @@ std::string ReadResources(const Image& image, const PeLayout& pe, std::vector<Re
 }
 
 std::string WriteResources(Image& image, const PeLayout& pe, const std::vector<Resource>& unordered) {
+  // The signature covers the resources, and the table that follows them would be cut off.
+  if (pe.certificateSize != 0) return "it is signed: its resources are rebuilt only once its signature is removed";
   Place place;
   std::string error = FindPlace(image, pe, &place);
   if (!error.empty()) return error;

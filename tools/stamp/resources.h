@@ -13,6 +13,7 @@ struct Resource {
 // In the directory's order: by type, then id, then language. Each returns an error message,
 // or an empty string on success.
 // Both work on the layout that ReadPe accepted; after WriteResources it is out of date but
-// for the headers, which stay where they were.
+// for the headers, which stay where they were. ReadResources reads a signed image too;
+// WriteResources refuses one.
 std::string ReadResources(const Image& image, const PeLayout& pe, std::vector<Resource>* resources);
 std::string WriteResources(Image& image, const PeLayout& pe, const std::vector<Resource>& resources);

@@ -1,6 +1,8 @@
 // Recognising and removing the signature of a PE32+ image.
 #include "signature.h"
 
+#include <algorithm>
+
 bool IsSigned(const PeLayout& pe) { return pe.certificateSize != 0; }
 
 void StripSignature(Image& image, const PeLayout& pe) {
@@ -26,23 +28,61 @@ bool ReadDer(const Image& image, size_t at, size_t end, DerElement* element) {
   return true;
 }
 
-std::string AuthenticodeDigest(const Image& image, const PeLayout& pe) {
-  if (pe.certificateSize == 0) return "";
-  // ContentInfo, [0], SignedData (version, digest algorithms), its content info (type, [0]),
-  // SpcIndirectDataContent (data), DigestInfo (algorithm), and the digest: enter or pass over.
-  struct Step { unsigned char tag; bool enter; };
-  static const Step kPath[] = {{0x30, true}, {0x06, false}, {0xA0, true}, {0x30, true}, {0x02, false}, {0x31, false},
-                               {0x30, true}, {0x06, false}, {0xA0, true}, {0x30, true}, {0x30, false}, {0x30, true},
-                               {0x30, false}, {0x04, true}};
-  size_t at = pe.certificateOffset + 8, end = pe.certificateOffset + ReadLe(image, pe.certificateOffset, 4);
-  DerElement element;
-  for (const Step& step : kPath) {
-    if (!ReadDer(image, at, end, &element) || element.tag != step.tag) return "";
-    if (step.enter) at = element.content, end = element.end;
-    else at = element.end;
+namespace {
+
+const unsigned char kSignedDataType[] = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x07, 0x02};  // 1.2.840.113549.1.7.2
+
+// A path through nested DER elements from [at, end): each step's tag must come next, and is
+// entered or passed over. element receives the last one.
+struct DerStep {
+  unsigned char tag;
+  bool enter;
+};
+
+template <size_t kCount>
+bool FollowDer(const Image& image, const DerStep (&steps)[kCount], size_t at, size_t end, DerElement* element) {
+  for (const DerStep& step : steps) {
+    if (!ReadDer(image, at, end, element) || element->tag != step.tag) return false;
+    if (step.enter) at = element->content, end = element->end;
+    else at = element->end;
   }
+  return true;
+}
+
+}  // namespace
+
+bool ReadSignedData(const Image& image, const CertificateEntry& entry, DerElement* signedData) {
+  static const DerStep kContentInfo[] = {{0x30, true}};
+  static const DerStep kType[] = {{0x06, false}};
+  static const DerStep kContent[] = {{0xA0, true}, {0x30, false}};
+  DerElement contentInfo, type;
+  return FollowDer(image, kContentInfo, entry.at + 8, entry.end, &contentInfo) &&
+         FollowDer(image, kType, contentInfo.content, contentInfo.end, &type) &&
+         type.end - type.content == sizeof kSignedDataType &&
+         std::equal(kSignedDataType, kSignedDataType + sizeof kSignedDataType, image.begin() + type.content) &&
+         FollowDer(image, kContent, type.end, contentInfo.end, signedData);
+}
+
+// SignedData: version, digest algorithms and content info passed over; the set follows.
+bool ReadCertificateSet(const Image& image, const DerElement& signedData, DerElement* certificates) {
+  static const DerStep kCertificates[] = {{0x02, false}, {0x31, false}, {0x30, false}, {0xA0, false}};
+  return FollowDer(image, kCertificates, signedData.content, signedData.end, certificates);
+}
+
+std::string AuthenticodeDigest(const Image& image, const PeLayout& pe) {
+  // SignedData's version and digest algorithms passed over; its content info (type, [0]),
+  // SpcIndirectDataContent (data), DigestInfo (algorithm), and the digest.
+  static const DerStep kDigest[] = {{0x02, false}, {0x31, false}, {0x30, true}, {0x06, false}, {0xA0, true},
+                                    {0x30, true}, {0x30, false}, {0x30, true}, {0x30, false}, {0x04, true}};
+  CertificateEntry first;
+  DerElement signedData, digest;
+  const size_t tableEnd = pe.certificateOffset + pe.certificateSize;
+  if (pe.certificateSize == 0 || !ReadCertificateEntry(image, pe.certificateOffset, tableEnd, &first) ||
+      !ReadSignedData(image, first, &signedData) ||
+      !FollowDer(image, kDigest, signedData.content, signedData.end, &digest))
+    return "";
   static const char kHex[] = "0123456789abcdef";
   std::string hex;
-  for (size_t i = element.content; i < element.end; i++) hex += {kHex[image[i] >> 4], kHex[image[i] & 15]};
+  for (size_t i = digest.content; i < digest.end; i++) hex += {kHex[image[i] >> 4], kHex[image[i] & 15]};
   return hex;
 }

@@ -14,6 +14,12 @@ struct DerElement {
   size_t content = 0, end = 0;
 };
 bool ReadDer(const Image& image, size_t at, size_t end, DerElement* element);
+// The PKCS#7 SignedData that one entry of the table holds: ContentInfo, whose type must be
+// signedData, and its [0]; signedData receives the SignedData SEQUENCE. false for anything else.
+bool ReadSignedData(const Image& image, const CertificateEntry& entry, DerElement* signedData);
+// The SignedData's certificates, its [0] IMPLICIT set: the one part of a signature that
+// neither its digest nor its authenticated attributes cover. false when it has none.
+bool ReadCertificateSet(const Image& image, const DerElement& signedData, DerElement* certificates);
 // The Authenticode digest the signature holds (the messageDigest of its first entry's
 // SpcIndirectDataContent), as lower-case hex; "" when it holds none in that shape. Tagging
 // leaves it as it is, so with a tag it names one download.

@@ -57,15 +57,22 @@ std::string Base64Lines(const Image& data) {
   return line.empty() ? out : out + line + "\n";
 }
 
-// Whether the field lies wholly inside the PKCS#7 blob of one WIN_CERTIFICATE entry, so that
-// writing it can never touch an entry's header or the bytes between entries.
-bool InsideOneSignature(const Image& image, const PeLayout& pe, size_t fieldStart, size_t fieldEnd) {
+// Whether [start, end) lies wholly inside one certificate of the SignedData of the entry that
+// holds start: the one part of a signature that neither its digest nor its authenticated
+// attributes cover, so that writing there changes nothing that a verifier checks.
+bool InsideOneCertificate(const Image& image, const PeLayout& pe, size_t start, size_t end) {
   const size_t tableEnd = pe.certificateOffset + pe.certificateSize;
-  for (size_t entry = pe.certificateOffset; entry < tableEnd; entry = (entry + ReadLe(image, entry, 4) + 7) / 8 * 8) {
-    const size_t data = entry + 8, entryEnd = entry + ReadLe(image, entry, 4);
-    if (fieldStart >= entryEnd) continue;
-    DerElement blob;
-    return ReadDer(image, data, entryEnd, &blob) && blob.tag == 0x30 && fieldStart >= data && fieldEnd <= blob.end;
+  CertificateEntry entry;
+  for (size_t at = pe.certificateOffset; at != tableEnd; at = NextCertificateEntry(entry, tableEnd)) {
+    if (!ReadCertificateEntry(image, at, tableEnd, &entry)) return false;
+    if (start >= entry.end) continue;
+    DerElement signedData, certificates, certificate;
+    if (!ReadSignedData(image, entry, &signedData) || !ReadCertificateSet(image, signedData, &certificates)) return false;
+    for (size_t next = certificates.content; next < certificates.end && next <= start; next = certificate.end) {
+      if (!ReadDer(image, next, certificates.end, &certificate)) return false;
+      if (certificate.tag == 0x30 && start >= certificate.content && end <= certificate.end) return true;
+    }
+    return false;
   }
   return false;
 }
@@ -81,8 +88,9 @@ std::string FindField(const Image& image, const PeLayout& pe, size_t* field) {
   if (found == 0) return "its signature holds no tag field: sign the release with the tag certificate added (-ac)";
   if (found > 1) return "its signature holds " + std::to_string(found) + " tag fields; refusing to guess";
   *field += pe.certificateOffset;
-  if (!InsideOneSignature(image, pe, *field - sizeof kTagMarker, *field + kTagLength))
-    return "its tag field does not lie wholly inside one signature of its certificate table";
+  if (!InsideOneCertificate(image, pe, *field - sizeof kTagMarker, *field + kTagLength))
+    return "its tag field does not lie wholly inside one certificate of its signature, the only part that no "
+           "signature covers; sign the release with the tag certificate added (-ac)";
   return "";
 }
 
@@ -115,7 +123,7 @@ std::string FindTaggableField(const Image& image, PeLayout* pe, size_t* field) {
   return FindField(image, *pe, field);
 }
 
-std::string TagLauncher(Image& image, const std::string& tag) {
+std::string WriteTag(Image& image, const std::string& tag) {
   PeLayout pe;
   size_t field = 0;
   std::string error = CheckTag(tag);
@@ -132,7 +140,7 @@ std::string WriteTagAt(Image& image, const PeLayout& pe, size_t field, const std
   return "";
 }
 
-std::string LauncherTag(const Image& image, const PeLayout& pe) {
+std::string ReadTag(const Image& image, const PeLayout& pe) {
   const char* table = reinterpret_cast<const char*>(image.data() + pe.certificateOffset);
   size_t field = 0;
   const int length = FindTag(table, pe.certificateSize, &field);

@@ -17,10 +17,10 @@ std::string CheckTag(const std::string& tag);
 std::string FindTaggableField(const Image& image, PeLayout* pe, size_t* field);
 // Writes TAG, padded with spaces, over the signed launcher's one tag field and keeps the
 // header checksum right; nothing else changes. Returns "" or why it refused.
-std::string TagLauncher(Image& image, const std::string& tag);
+std::string WriteTag(Image& image, const std::string& tag);
 // The same over a field that FindTaggableField found in this image before, for a server that
 // tags one release many times: only TAG is checked. Returns "" or why TAG is no tag.
 std::string WriteTagAt(Image& image, const PeLayout& pe, size_t field, const std::string& tag);
 // The tag as the launcher reads it, or "" when it would read none. Whether the launcher
 // appends it to its built-in address is TakesTag's to say (src/tag/tag_field.h).
-std::string LauncherTag(const Image& image, const PeLayout& pe);
+std::string ReadTag(const Image& image, const PeLayout& pe);

@@ -118,7 +118,7 @@ std::string CheckName(const std::string& name, std::u16string* utf16) {
       *utf16 += static_cast<char16_t>(0xDC00 + ((point - 0x10000) & 0x3FF));
     }
   }
-  if (characters == 0 || characters > kNameLimit)
+  if (characters == 0 || characters > kNameCharacters)
     return "the name is " + std::to_string(characters) + " characters long; it must have 1 to 64";
   return "";
 }

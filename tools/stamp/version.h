@@ -2,7 +2,7 @@
 #pragma once
 #include "resources.h"
 
-constexpr size_t kNameLimit = 64;  // characters
+constexpr size_t kNameCharacters = 64;  // the most a launcher's name may have
 
 // UTF-8 text of 1 to 64 characters without control characters, as UTF-16. Returns an
 // error message, or an empty string.
