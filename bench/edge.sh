@@ -41,16 +41,15 @@ const config :Workerd.Config = (
 const tarvo :Workerd.Worker = (
   modules = [(name = "worker.js", esModule = embed "worker.js"), (name = "tarvo_tag.wasm", wasm = embed "tarvo_tag.wasm"),
              (name = "release.exe", data = embed "release.exe")],
-  bindings = [(name = "FILE_NAME", text = "Tarvo.exe")],
-  compatibilityDate = "2026-12-01",
+  compatibilityDate = "2026-04-26",
 );
 const bench :Workerd.Worker = (
   modules = [(name = "edge_bench.js", esModule = embed "edge_bench.js"), (name = "worker.js", esModule = embed "worker.js"),
              (name = "tarvo_tag.wasm", wasm = embed "tarvo_tag.wasm"), (name = "release.exe", data = embed "release.exe")],
-  compatibilityDate = "2026-12-01",
+  compatibilityDate = "2026-04-26",
 );
 CAPNP
-(cd edge && { [ -x node_modules/.bin/workerd ] || npm ci --no-audit --no-fund >/dev/null; })
+(cd edge && { [ node_modules/.package-lock.json -nt package-lock.json ] || npm ci --no-audit --no-fund >/dev/null; })
 taskset -c 0 edge/node_modules/.bin/workerd serve "$work/bundle/bench.capnp" >"$work/workerd.log" 2>&1 &
 pids+=($!)
 for _ in $(seq 300); do curl -s -o /dev/null http://127.0.0.1:8792/ && break; sleep 0.1; done

@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Bundles a signed release with the tag module and the worker, ready for workerd or wrangler:
-# edge/bundle.sh SIGNED.exe OUT_DIR. Refuses a release that tarvo-stamp does not find taggable
-# (unsigned, without the tag certificate, or with an address that takes no tag).
+# edge/bundle.sh SIGNED.exe OUT_DIR, both named from the caller's folder. Refuses a release
+# that tarvo-stamp does not find taggable (unsigned, without the tag certificate, or with an
+# address that takes no tag).
 set -euo pipefail
 usage_error() { echo "edge/bundle.sh: $1" >&2; echo "usage: edge/bundle.sh SIGNED.exe OUT_DIR" >&2; exit 2; }
 [ $# -eq 2 ] || usage_error "expected SIGNED.exe and OUT_DIR"
 [ -f "$1" ] || usage_error "$1: no such file"
-release=$(realpath "$1") out=$2
-cd "$(dirname "$0")/.."
+release=$(realpath "$1") out=$(realpath -m "$2") checkout=$(cd "$(dirname "$0")/.." && pwd)
+cd "$checkout"
 scripts/ensure-packages.sh $(cat scripts/build-packages.txt)
 cmake --preset wasm >/dev/null && cmake --build --preset wasm >/dev/null
 cmake -S . -B build/edge/native -DTARVO_PACKAGE=ON -DCMAKE_BUILD_TYPE=Release >/dev/null
@@ -22,4 +23,4 @@ fi
 mkdir -p "$out"
 cp edge/worker.js edge/workerd.capnp edge/wrangler.toml build/wasm/edge/tarvo_tag.wasm "$out/"
 cp "$release" "$out/release.exe"
-echo "Bundled $1 into $out: serve it with edge/serve.sh $out"
+echo "Bundled $1 into $out: serve it with $checkout/edge/serve.sh $out"

@@ -17,7 +17,7 @@ bool g_tooLarge;            // the release was larger than tarvo-stamp reads, an
 PeLayout g_layout;          // the release's layout and its tag field's offset, once checked;
 size_t g_field;             // 0 until check_release has found the field
 char g_tag[kTagCapacity];   // the worker writes a download's tag here
-std::string g_text;         // the last refusal, or the digest
+std::string g_text;         // the last refusal
 
 uint32_t Say(const std::string& text) {
   g_text = text;
@@ -43,12 +43,6 @@ extern "C" __attribute__((export_name("check_release"))) uint32_t CheckRelease()
   const uint32_t refused = Say(g_tooLarge ? "it is " + LargerThan(kLauncherFileLimit) : FindTaggableField(g_release, &g_layout, &field));
   g_field = refused ? 0 : field;
   return refused;
-}
-
-// The length of the release's Authenticode digest, as hex, in the text.
-extern "C" __attribute__((export_name("release_digest"))) uint32_t ReleaseDigest() {
-  PeLayout pe;
-  return Say(ReadPe(g_release, &pe).empty() ? AuthenticodeDigest(g_release, pe) : "");
 }
 
 extern "C" __attribute__((export_name("tag_buffer"))) char* TagBuffer() { return g_tag; }

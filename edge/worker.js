@@ -6,11 +6,15 @@ import release from "./release.exe";
 
 const DOWNLOAD = "/download/";
 const PLAIN_EXE_NAME = /^[A-Za-z0-9][A-Za-z0-9._-]{0,63}\.exe$/;
-// A deploy is one release, so a tagged URL's bytes never change while it is deployed.
-const CACHE_FOR_THE_RELEASE = "public, max-age=3600, s-maxage=31536000";
+// workerd builds request.url from the Host header as it came, so a Host holding a path or a
+// query would choose the route: only a host name, an IPv4 or IPv6 literal and a port pass.
+const PLAIN_HOST = /^(?:[A-Za-z0-9](?:[A-Za-z0-9.-]*[A-Za-z0-9])?|\[[0-9A-Fa-f:.]+\])(?::[0-9]{1,5})?$/;
+// The next deploy changes a download's bytes under the same URL, so every cache, shared or
+// not, asks again each time; the ETag makes the answer a 304 while the release is the same.
+const REVALIDATE = "no-cache";
 
-// Made once per isolate and checked as it is made; a trap throws it away.
-let edge = null;
+let digest = null;  // the release file's SHA-256, as hex, once known: it tells two deploys apart byte for byte
+let edge = null;    // the module with the release, loaded and checked once per isolate; a trap throws it away
 
 function text(status, message, headers = {}) {
   return new Response(message + "\n", {
@@ -25,7 +29,7 @@ export function readText(exports, length) {
 
 // A fresh instance of the module with the release copied into its memory and checked there,
 // or the reason it takes no tag. (The benchmark's companion worker shares this, the tag
-// writing and the headers.)
+// copying and the headers.)
 export function instantiate() {
   const exports = new WebAssembly.Instance(tagModule, {}).exports;
   exports._initialize();
@@ -42,8 +46,14 @@ function loadEdge(env) {
   const fileName = env.FILE_NAME ?? "Tarvo.exe";
   if (!PLAIN_EXE_NAME.test(fileName)) return { refusal: `the FILE_NAME setting ${JSON.stringify(fileName)} is no plain .exe name` };
   const loaded = instantiate();
-  if (loaded.refusal) return loaded;
-  return { ...loaded, fileName, digest: readText(loaded.exports, loaded.exports.release_digest()) };
+  return loaded.refusal ? loaded : { ...loaded, fileName };
+}
+
+// Of the whole file, not the Authenticode digest, which a signature renewed over the same
+// program keeps: a cache would then revalidate the old signature's bytes.
+async function releaseDigest() {
+  const bytes = new Uint8Array(await crypto.subtle.digest("SHA-256", release));
+  return [...bytes].map((byte) => byte.toString(16).padStart(2, "0")).join("");
 }
 
 export function downloadHeaders(fileName, size, etag) {
@@ -52,7 +62,7 @@ export function downloadHeaders(fileName, size, etag) {
     "Content-Disposition": `attachment; filename="${fileName}"`,
     "Content-Length": String(size),
     "X-Content-Type-Options": "nosniff",
-    "Cache-Control": CACHE_FOR_THE_RELEASE,
+    "Cache-Control": REVALIDATE,
     ETag: etag,
   };
 }
@@ -64,18 +74,21 @@ export function copyTagIn(exports, tag) {
   return read < tag.length ? exports.tag_capacity() + 1 : written;
 }
 
-function matches(request, etag) {
+// If-None-Match compares weakly (RFC 9110, 13.1.2): a CDN that compressed the download
+// weakens the ETag it hands on, and it still names the same bytes.
+function revalidates(request, etag) {
   const match = request.headers.get("If-None-Match");
-  return match !== null && (match.trim() === "*" || match.split(",").some((candidate) => candidate.trim() === etag));
+  return match !== null && (match.trim() === "*" ||
+    match.split(",").some((candidate) => candidate.trim().replace(/^W\//, "") === etag));
 }
 
 function download(request, tag) {
-  const { exports, fileName, digest, releaseAt, size } = edge;
+  const { exports, fileName, releaseAt, size } = edge;
   const length = copyTagIn(exports, tag);
   const etag = `"${digest}-${tag}"`;
   const headers = downloadHeaders(fileName, size, etag);
   // A GET writes the tag, which checks it on the way; HEAD and a revalidation only check it.
-  const revalidated = matches(request, etag), writes = request.method === "GET" && !revalidated;
+  const revalidated = revalidates(request, etag), writes = request.method === "GET" && !revalidated;
   const refused = writes ? exports.tag_release(length) : exports.check_tag(length);
   if (refused) return text(400, readText(exports, refused));
   if (revalidated) {
@@ -88,19 +101,35 @@ function download(request, tag) {
   return new Response(new Uint8Array(exports.memory.buffer, releaseAt, size), { status: 200, headers });
 }
 
+function answer(request, env, tag) {
+  edge ??= loadEdge(env);
+  if (edge.refusal) return text(503, edge.refusal);
+  try {
+    return download(request, tag);
+  } catch (error) {
+    if (!(error instanceof WebAssembly.RuntimeError)) throw error;
+    edge = null;
+    return text(500, "the tag module trapped; it starts afresh with the next request");
+  }
+}
+
 export default {
+  // workerd answers a CONNECT itself, before any code of ours, by opening a tunnel to this
+  // handler: it is closed at once, so no byte goes through and nothing is logged.
+  connect(socket) {
+    socket.close();
+  },
+
   fetch(request, env) {
-    const url = new URL(request.url);
-    if (!url.pathname.startsWith(DOWNLOAD) || url.pathname.indexOf("/", DOWNLOAD.length) !== -1) return text(404, "not found");
+    if (!PLAIN_HOST.test(request.headers.get("Host") ?? "")) return text(400, "the Host header names no plain host");
     if (request.method !== "GET" && request.method !== "HEAD") return text(405, "only GET and HEAD", { Allow: "GET, HEAD" });
-    try {
-      edge ??= loadEdge(env);
-      if (edge.refusal) return text(503, edge.refusal);
-      return download(request, url.pathname.slice(DOWNLOAD.length));
-    } catch (error) {
-      if (!(error instanceof WebAssembly.RuntimeError)) throw error;
-      edge = null;
-      return text(500, "the tag module trapped; it starts afresh with the next request");
-    }
+    const path = new URL(request.url).pathname;
+    if (!path.startsWith(DOWNLOAD) || path.indexOf("/", DOWNLOAD.length) !== -1) return text(404, "not found");
+    const tag = path.slice(DOWNLOAD.length);
+    if (digest !== null) return answer(request, env, tag);
+    return releaseDigest().then((hex) => {
+      digest = hex;
+      return answer(request, env, tag);
+    });
   },
 };

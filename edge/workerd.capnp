@@ -1,6 +1,8 @@
 # workerd's configuration for serving tagged downloads on this machine: the worker, the tag
 # module and the release, as edge/bundle.sh lays them out beside this file, listening on
-# 127.0.0.1 only (override the port with --socket-addr http=127.0.0.1:PORT).
+# 127.0.0.1 only (override the address with --socket-addr http=ADDRESS:PORT). Downloads are
+# named Tarvo.exe; another name is a text binding, as in
+# bindings = [(name = "FILE_NAME", text = "Desk.exe")].
 using Workerd = import "/workerd/workerd.capnp";
 
 const config :Workerd.Config = (
@@ -14,6 +16,5 @@ const tarvo :Workerd.Worker = (
     (name = "tarvo_tag.wasm", wasm = embed "tarvo_tag.wasm"),
     (name = "release.exe", data = embed "release.exe"),
   ],
-  bindings = [(name = "FILE_NAME", text = "Tarvo.exe")],
-  compatibilityDate = "2026-12-01",
+  compatibilityDate = "2026-04-26",
 );

@@ -59,25 +59,44 @@ imports=$(node -e 'const m = new WebAssembly.Module(require("fs").readFileSync(p
   console.log(JSON.stringify(WebAssembly.Module.imports(m)))' "$work/bundle/tarvo_tag.wasm")
 expect "the module imports nothing: $imports" -- [ "$imports" = "[]" ]
 
-serve() {  # serve BUNDLE: starts workerd on a free port of 127.0.0.1 and sets $base
-  local port; port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+free_port() { python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
+# serve BUNDLE [PORT]: edge/serve.sh on a free port (or PORT) of 127.0.0.1; sets $base and
+# $served (its process, workerd's own) once it says "Serving", when the port must answer.
+serve() {
+  local port=${2:-$(free_port)}
   "$source_dir/edge/serve.sh" "$1" "$port" >"$work/serve-$port.log" 2>&1 &
-  pids+=($!)
-  base=http://127.0.0.1:$port
-  for _ in $(seq 300); do curl -s -o /dev/null "$base/" && return 0; sleep 0.1; done
-  cat "$work/serve-$port.log"; return 1
+  served=$! base=http://127.0.0.1:$port
+  pids+=($served)
+  for _ in $(seq 600); do grep -q "^Serving" "$work/serve-$port.log" && break; sleep 0.1; done
+  curl -s -o /dev/null "$base/" || { cat "$work/serve-$port.log"; return 1; }
 }
+stop() { kill "$served" && wait "$served" 2>/dev/null; }
 answers() {  # answers STATUS TEXT PATH [CURL-OPTION...]: that status, and TEXT in the body
-  local got; got=$(curl -s -o "$work/body" -w '%{http_code}' "${@:4}" "$base$3")
+  local got; got=$(curl -s -D "$work/answer" -o "$work/body" -w '%{http_code}' "${@:4}" "$base$3")
+  cat "$work/answer" >> "$work/answers"
   [ "$got" = "$1" ] && { [ -z "$2" ] || grep -qF -- "$2" "$work/body"; } || saw "$got $(head -c 200 "$work/body")"
 }
 for refused in release:unsigned "attribute:inside one certificate" "bare:inside one certificate" "large:larger than 4 MiB"; do
   serve "$work/${refused%%:*}" || { fail "workerd never answered"; exit 1; }
   expect "a worker handed the ${refused%%:*} release answers 503 and why" -- answers 503 "${refused#*:}" /download/mia
+  stop
 done
+# bundle.sh and serve.sh from another folder, with relative paths, as an operator runs them.
+mkdir "$work/elsewhere" && cp "$work/signed.exe" "$work/elsewhere/"
+(cd "$work/elsewhere" && "$source_dir/edge/bundle.sh" signed.exe bundle) > "$work/bundled" 2>&1
+expect "bundle.sh from another folder writes OUT_DIR there" -- cmp -s "$work/elsewhere/bundle/release.exe" "$work/signed.exe"
+suggested=$(sed -n 's/.*serve it with //p' "$work/bundled")
+port=$(free_port)
+(cd "$work/elsewhere" && exec $suggested "$port") > "$work/suggested.log" 2>&1 &
+pids+=($!)
+says_serving() { for _ in $(seq 600); do grep -q "^Serving" "$work/suggested.log" && return; sleep 0.1; done; saw "$(cat "$work/suggested.log")"; }
+expect "the serve.sh command that bundle.sh suggests works from there" -- says_serving
+port_answers() { [ "$(curl -s -o /dev/null -w '%{http_code}' "http://127.0.0.1:$1/download/mia")" = 200 ] || saw "no answer on $1"; }
+expect "once it says Serving, the port answers" -- port_answers "$port"
+kill "${pids[-1]}"
 serve "$work/bundle" || { fail "workerd never answered"; exit 1; }
 
-digest=$(osslsigncode verify -CAfile "$work/cert.pem" -in "$work/signed.exe" | sed -n 's/^Current message digest *: *\([0-9A-F]*\).*/\1/p' | tr A-F a-f)
+digest=$(sha256sum < "$work/signed.exe" | cut -c1-64)
 header() { sed -n "s/^$1: //Ip" "$work/headers" | tr -d '\r'; }
 verifies() { osslsigncode verify -CAfile "$work/cert.pem" -in "$1" >/dev/null 2>&1 || saw "osslsigncode verify refuses $1"; }
 head_answers() {  # head_answers PATH: 200 with one ETag, and no body
@@ -91,10 +110,13 @@ for tag in m "$(printf 'T%.0s' $(seq 64))" a-b_c 9lives; do
   expect "$tag: it verifies" -- verifies "$work/got.exe"
   expect "$tag: headers" -- [ "$(header content-type)|$(header content-disposition)|$(header content-length)|$(header x-content-type-options)|$(header etag)" = \
     "application/vnd.microsoft.portable-executable|attachment; filename=\"Tarvo.exe\"|$(stat -c %s "$work/want.exe")|nosniff|\"$digest-$tag\"" ]
-  expect "$tag: cached for the release" -- grep -q "s-maxage=31536000" <<<"$(header cache-control)"
+  expect "$tag: every cache revalidates it" -- [ "$(header cache-control)" = no-cache ]
   etag=$(header etag)
   expect "$tag: HEAD" -- head_answers "/download/$tag"
   expect "$tag: 304 on its ETag" -- answers 304 "" "/download/$tag" -H "If-None-Match: $etag"
+  expect "$tag: 304 on its ETag made weak" -- answers 304 "" "/download/$tag" -H "If-None-Match: W/$etag"
+  expect "$tag: 304 on its ETag in a list" -- answers 304 "" "/download/$tag" -H "If-None-Match: \"other\", W/$etag"
+  expect "$tag: 200 on another tag's ETag" -- answers 200 "" "/download/$tag" -H "If-None-Match: \"$digest-other\""
 done
 cp "$work/got.exe" "$downloaded"  # 9lives: the end-to-end runner starts it under Wine
 
@@ -115,13 +137,59 @@ GET|/download/a/b|404|not found
 GET|/|404|not found
 POST|/download/mia|405|only GET and HEAD
 PUT|/download/mia|405|only GET and HEAD
+OPTIONS|/download/mia|405|only GET and HEAD
 EOF
-expect "405 names what is allowed" -- grep -qi "^allow: GET, HEAD" <<<"$(curl -s -I -X POST "$base/download/mia")"
+expect "405 names what is allowed" -- grep -qi "^allow: GET, HEAD" <<<"$(curl -s -I -X OPTIONS "$base/download/mia")"
+# workerd builds the request's URL from its Host header: one that holds a path, a query, a
+# user or a blank, or none at all, never chooses a route.
+hostile() {  # hostile HOST PATH: 400 and never a launcher
+  local got; got=$(curl -s -o "$work/body" -w '%{http_code}' -H "Host: $1" "$base$2")
+  [ "$got" = 400 ] && ! grep -q "^MZ" "$work/body" || saw "$got $(head -c 100 "$work/body")"
+}
+for host in "x/download/zed?" "x/download/zed#" "a@x" "x y" "x:80/download/zed?" ""; do
+  expect "Host '$host': 400" -- hostile "$host" /anything
+done
+# workerd takes a CONNECT itself, as a tunnel to the worker, which closes it at once.
+connect_closed() {
+  local got; got=$(curl -s -o "$work/body" -w '%{http_code}' --max-time 10 -X CONNECT "$base/download/mia")
+  [ "$got" != 000 ] && ! grep -q "MZ" "$work/body" && ! grep -q "Uncaught" "$work/serve-${base##*:}.log" || saw "$got"
+}
+expect "CONNECT: closed at once, no launcher, nothing logged" -- connect_closed
+
+# A deploy changes what a URL holds: the first release's ETag, kept by any cache, gets the
+# second release's bytes from a worker serving it on the same port.
+first_etag=$(curl -s -D - -o /dev/null "$base/download/mia" | sed -n 's/^etag: //Ip' | tr -d '\r')
+stop
+osslsigncode sign -certs "$work/cert.pem" -key "$work/key.pem" -ac "$work/tag.crt" -n Tarvo -h sha256 -time 1767225600 \
+  -in "$work/release.exe" -out "$work/second.exe" >/dev/null
+mkdir "$work/second" && cp "$work/bundle"/* "$work/second/" && cp "$work/second.exe" "$work/second/release.exe"
+serve "$work/second" "${base##*:}" || { fail "workerd never answered"; exit 1; }
+expect "the second release: the first's ETag gets 200" -- answers 200 "" /download/mia -H "If-None-Match: $first_etag"
+expect "the second release: tagged by tarvo-stamp" -- "$tool" --tag -o "$work/second-mia.exe" -- "$work/second.exe" mia
+expect "the second release: its bytes" -- cmp -s "$work/body" "$work/second-mia.exe"
+stop
+serve "$work/bundle" || { fail "workerd never answered"; exit 1; }
 
 # One isolate, one module memory: 64 downloads at once each carry their own tag.
 seq 64 | xargs -P 64 -I{} curl -s -o "$work/many-{}.exe" "$base/download/many{}"
 mixed=0
 for n in $(seq 64); do "$tool" --show "$work/many-$n.exe" | grep -qx "tag: many$n" || mixed=$((mixed + 1)); done
 expect "64 downloads at once: $mixed without their own tag" -- [ $mixed -eq 0 ]
+never_kept() {  # every answer above tells every cache to ask again, or to keep nothing
+  local all kept; all=$(grep -c "^HTTP/" "$work/answers") kept=$(grep -ciE $'^cache-control: no-(cache|store)\r?$' "$work/answers")
+  [ "$all" -gt 20 ] && [ "$all" = "$kept" ] || saw "$kept of $all answers: $(grep -i '^cache-control' "$work/answers" | sort | uniq -c)"
+}
+expect "no answer lets a cache keep a download past a deploy without asking" -- never_kept
+
+# The deploy to Cloudflare, checked without a network or an account: wrangler's dry run
+# uploads the worker, the module and the release, unchanged.
+cp -r "$work/bundle" "$work/deploy"
+(cd "$work/deploy" && unshare -n env WRANGLER_SEND_METRICS=false "$source_dir/edge/node_modules/.bin/wrangler" deploy \
+  --dry-run --outdir "$work/upload") > "$work/wrangler.log" 2>&1
+uploads() {
+  [ -f "$work/upload/worker.js" ] && cmp -s "$work/upload/"*-tarvo_tag.wasm "$work/bundle/tarvo_tag.wasm" &&
+    cmp -s "$work/upload/"*-release.exe "$work/bundle/release.exe" || saw "$(ls "$work/upload" 2>&1; tail -5 "$work/wrangler.log")"
+}
+expect "wrangler deploy --dry-run, offline: the worker, the module and the release" -- uploads
 
 report

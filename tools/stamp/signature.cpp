@@ -68,21 +68,3 @@ bool ReadCertificateSet(const Image& image, const DerElement& signedData, DerEle
   static const DerStep kCertificates[] = {{0x02, false}, {0x31, false}, {0x30, false}, {0xA0, false}};
   return FollowDer(image, kCertificates, signedData.content, signedData.end, certificates);
 }
-
-std::string AuthenticodeDigest(const Image& image, const PeLayout& pe) {
-  // SignedData's version and digest algorithms passed over; its content info (type, [0]),
-  // SpcIndirectDataContent (data), DigestInfo (algorithm), and the digest.
-  static const DerStep kDigest[] = {{0x02, false}, {0x31, false}, {0x30, true}, {0x06, false}, {0xA0, true},
-                                    {0x30, true}, {0x30, false}, {0x30, true}, {0x30, false}, {0x04, true}};
-  CertificateEntry first;
-  DerElement signedData, digest;
-  const size_t tableEnd = pe.certificateOffset + pe.certificateSize;
-  if (pe.certificateSize == 0 || !ReadCertificateEntry(image, pe.certificateOffset, tableEnd, &first) ||
-      !ReadSignedData(image, first, &signedData) ||
-      !FollowDer(image, kDigest, signedData.content, signedData.end, &digest))
-    return "";
-  static const char kHex[] = "0123456789abcdef";
-  std::string hex;
-  for (size_t i = digest.content; i < digest.end; i++) hex += {kHex[image[i] >> 4], kHex[image[i] & 15]};
-  return hex;
-}

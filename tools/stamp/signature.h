@@ -20,7 +20,3 @@ bool ReadSignedData(const Image& image, const CertificateEntry& entry, DerElemen
 // The SignedData's certificates, its [0] IMPLICIT set: the one part of a signature that
 // neither its digest nor its authenticated attributes cover. false when it has none.
 bool ReadCertificateSet(const Image& image, const DerElement& signedData, DerElement* certificates);
-// The Authenticode digest the signature holds (the messageDigest of its first entry's
-// SpcIndirectDataContent), as lower-case hex; "" when it holds none in that shape. Tagging
-// leaves it as it is, so with a tag it names one download.
-std::string AuthenticodeDigest(const Image& image, const PeLayout& pe);
