@@ -8,6 +8,7 @@ virtual desktop on an Xvfb display, where xdotool drives the prompt window. Rows
 real start Debian's chromium through the msedge.exe stand-in, on a page that a server of
 ours serves on 127.0.0.1 only."""
 import argparse
+import getpass
 import http.server
 import os
 import shutil
@@ -412,6 +413,31 @@ class Wine:
                                 stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=WAIT)
         return result.stdout.decode("latin-1").splitlines()
 
+    def run_exactly(self, command_line):
+        """Runs a command line exactly as given, through spawn.exe; its exit status."""
+        with open(os.path.join(self.root, "spawn.spec"), "wb") as f:
+            f.write(command_line.encode("latin-1") + b"\0")
+        return self.run([os.path.join(self.root, "spawn.exe"), E2E + "\\spawn.spec"], cwd=self.root)
+
+    def registry(self, root, key, value):
+        """A registry value's data, or None."""
+        result = subprocess.run([WINE, "reg", "query", root + "\\" + key, "/v", value], env=self.env,
+                                stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=WAIT)
+        found = [line.split(None, 2) for line in result.stdout.decode("latin-1").splitlines() if line.strip().startswith(value)]
+        return found[0][2].strip() if result.returncode == 0 and found and len(found[0]) == 3 else None
+
+    def registry_keys(self, root, key, value, data):
+        """The keys under key whose value holds exactly data."""
+        result = subprocess.run([WINE, "reg", "query", root + "\\" + key, "/s"], env=self.env,
+                                stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=WAIT)
+        found, current = [], None
+        for line in result.stdout.decode("latin-1").splitlines():
+            if line.startswith("HKEY_"):
+                current = line.strip()
+            elif line.split(None, 2)[::2] == [value, data]:
+                found.append(current)
+        return found
+
     def kill_all(self):
         subprocess.run([WINESERVER, "-k"], env=self.env, timeout=WAIT)
 
@@ -495,6 +521,7 @@ def main():
     builds["signed"] = sign(work, builds["stamped"], "Tarvo-signed.exe")
     tagged_builds(work, builds, options.stamp_tool)
     subprocess.run([sys.executable, os.path.join(os.path.dirname(__file__), "..", "make_icons.py"), work], check=True)
+    build_packages(work, builds)
     builds["branded"] = os.path.join(work, "Tarvo-branded.exe")
     builds["icon"], builds["stamp_native"] = os.path.join(work, "desk-a.ico"), options.stamp_tool
     subprocess.run([options.stamp_tool, builds["main"], BRANDED, "-o", builds["branded"], "--icon", builds["icon"],
@@ -511,6 +538,7 @@ def main():
             checks.append(lambda: stamp_replaces_a_held_output(wine, builds))
         if options.only in "WinVerifyTrust":
             checks.append(lambda: signatures_are_checked(wine, builds))
+        checks += [lambda step=step: managed_install(wine, builds, step) for step in MANAGED if options.only in step[0]]
         failed = sum(not passed() for passed in checks)
     finally:
         screen.close()
@@ -625,6 +653,120 @@ def stamp_replaces_a_held_output(wine, builds):
     for name in ("Tarvo.exe", "Tarvo-out.exe"):
         os.remove(os.path.join(wine.root, name))
     return report("tarvo-stamp.exe and a held output", failures)
+
+
+# Managed installs: Tarvo.msi, packed by installer/msi.cmake, under Wine's msiexec, step by
+# step on one prefix: name, package, msiexec's arguments as its command line holds them (a
+# quote doubled inside quotes is one quote of the value), its exit status (Wine keeps the low
+# byte: 1603, a failed install, is 67), and the address installed afterwards (None: nothing;
+# "": none, the launcher's built-in one).
+MANAGED_ADDRESS = "https://desk.example.org/team"
+REFUSED = 1603 % 256
+MANAGED = [
+    ("msi: no address: refused, nothing installed", "release", ["/i"], REFUSED, None),
+    ("msi: http: refused", "release", ["/i", "DESK_ADDRESS=http://desk.example.org/team"], REFUSED, None),
+    ("msi: a blank: refused", "release", ["/i", 'DESK_ADDRESS="https://desk.example.org/a b"'], REFUSED, None),
+    ("msi: a double quote: refused", "quote", ["/i"], REFUSED, None),
+    ("msi: no host: refused", "release", ["/i", "DESK_ADDRESS=https://?x"], REFUSED, None),
+    ("msi: installed with an address", "release", ["/i", "DESK_ADDRESS=" + MANAGED_ADDRESS], 0, MANAGED_ADDRESS),
+    ("msi: upgraded without an address, which is kept", "newer", ["/i"], 0, MANAGED_ADDRESS),
+    ("msi: removed, each user's saved address left", "newer", ["/x"], 0, None),
+    ("msi: a launcher with a built-in address needs none", "built-in", ["/i"], 0, ""),
+    ("msi: that one removed", "built-in", ["/x"], 0, None),
+    ("msi: signed, verified, no custom actions, per machine or per user, the same bytes twice", "release", [], None, None),
+]
+
+
+def read_shortcut(path):
+    """A .lnk's target, working folder, arguments and icon (the Shell Link format, MS-SHLLINK)."""
+    data = open(path, "rb").read()
+    flags, at = int.from_bytes(data[20:24], "little"), 76
+    if flags & 0x1:  # an item ID list
+        at += 2 + int.from_bytes(data[at:at + 2], "little")
+    target = ""
+    if flags & 0x2:  # link info, with the local base path
+        base = at + int.from_bytes(data[at + 16:at + 20], "little")
+        target = data[base:data.index(b"\0", base)].decode("latin-1")
+        at += int.from_bytes(data[at:at + 4], "little")
+    strings = {}
+    for flag, name in ((0x4, "name"), (0x8, "relative"), (0x10, "folder"), (0x20, "arguments"), (0x40, "icon")):
+        if flags & flag:
+            count, at = int.from_bytes(data[at:at + 2], "little"), at + 2
+            size = count * 2 if flags & 0x80 else count
+            # Wine counts a terminating NUL, which the format leaves out.
+            strings[name] = data[at:at + size].decode("utf-16-le" if flags & 0x80 else "latin-1").rstrip("\0")
+            at += size
+    return target, strings.get("folder"), strings.get("arguments"), strings.get("icon")
+
+
+def build_packages(work, builds):
+    """The release's package twice, a newer one, and a signed copy, by installer/msi.cmake; and
+    a copy whose DESK_ADDRESS holds a double quote from the start, since Wine's msiexec drops
+    a quote that its command line holds doubled, as Windows' takes one in."""
+    script = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "installer", "msi.cmake")
+    for name, launcher, version in (("Tarvo.msi", "main", "1.0.0"), ("Tarvo-again.msi", "main", "1.0.0"),
+                                    ("Tarvo-newer.msi", "main", "1.0.1"), ("Tarvo-built-in.msi", "address", "1.0.0")):
+        builds[name] = os.path.join(work, name)
+        subprocess.run(["cmake", "-DLAUNCHER=" + builds[launcher], "-DVERSION=" + version, "-DOUT=" + builds[name], "-P", script],
+                       check=True, stdout=subprocess.DEVNULL)
+    builds["Tarvo-signed.msi"] = sign(work, builds["Tarvo.msi"], "Tarvo-signed.msi")
+    builds["Tarvo-quote.msi"] = os.path.join(work, "Tarvo-quote.msi")
+    shutil.copy(builds["Tarvo.msi"], builds["Tarvo-quote.msi"])
+    subprocess.run(["msibuild", builds["Tarvo-quote.msi"], "-q",
+                    "INSERT INTO `Property` (`Property`, `Value`) VALUES ('DESK_ADDRESS', 'https://desk.example.org/a\"b')"],
+                   check=True)
+
+
+def managed_install(wine, builds, step):
+    name, package, arguments, status, address = step
+    failures = []
+    program_files = os.path.join(wine.prefix, "drive_c", "Program Files", "Tarvo")
+    profile = os.path.join(wine.prefix, "drive_c", "users", getpass.getuser(), "AppData", "Roaming")
+    shortcut = os.path.join(profile, "Microsoft", "Windows", "Start Menu", "Programs", "Tarvo.lnk")
+    saved = os.path.join(profile, "Tarvo", "url.txt")
+    msi = builds[{"release": "Tarvo.msi", "newer": "Tarvo-newer.msi", "quote": "Tarvo-quote.msi",
+                  "built-in": "Tarvo-built-in.msi"}[package]]
+    launcher = builds["address" if package == "built-in" else "main"]
+    if status is None:
+        verified = subprocess.run(["osslsigncode", "verify", "-CAfile", os.path.join(wine.work, "signer.pem"), "-in",
+                                   builds["Tarvo-signed.msi"]], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        check("osslsigncode verify of the signed package", verified.returncode, 0, failures)
+        msiinfo = lambda *what: subprocess.run(["msiinfo"] + list(what), stdout=subprocess.PIPE).stdout.decode()
+        check("custom actions", msiinfo("export", msi, "CustomAction").splitlines()[3:], [], failures)
+        # Per machine unless MSIINSTALLPERUSER=1, and no elevation asked for before that is known.
+        check("ALLUSERS", "ALLUSERS\t2" in msiinfo("export", msi, "Property").splitlines(), True, failures)
+        check("word count: compressed, no elevation needed", "Source: 10 (a)" in msiinfo("suminfo", msi), True, failures)
+        same = open(msi, "rb").read() == open(builds["Tarvo-again.msi"], "rb").read()
+        check("two builds give the same bytes", same, True, failures)
+        return report(name, failures)
+    if not os.path.exists(saved):  # a user's own address, which no step may touch
+        os.makedirs(os.path.dirname(saved), exist_ok=True)
+        with open(saved, "wb") as f:
+            f.write(b"https://example.org/the-users-own")
+    command = " ".join(["msiexec.exe /qn", arguments[0], '"Z:%s"' % msi.replace("/", "\\")] + arguments[1:])
+    check("msiexec's status", wine.run_exactly(command), status, failures)
+    wine.wait_idle()
+    installed = os.path.join(program_files, "Tarvo.exe")
+    check("Tarvo.exe installed", os.path.exists(installed) and open(installed, "rb").read() == open(launcher, "rb").read(),
+          address is not None, failures)
+    check("shortcut installed", os.path.exists(shortcut), address is not None, failures)
+    remembered = wine.registry("HKLM", "Software\\Tarvo\\Managed", "DeskAddress")
+    check("address remembered", remembered, address or None, failures)
+    products = wine.registry_keys("HKLM", "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall", "DisplayName", "Tarvo")
+    check("products in Apps & features", len(products), 0 if address is None else 1, failures)
+    if address is not None and os.path.exists(shortcut):
+        target, folder, arguments_, icon = read_shortcut(shortcut)
+        check("shortcut", (target, folder, arguments_), ("C:\\Program Files\\Tarvo\\Tarvo.exe", "C:\\Program Files\\Tarvo\\", address),
+              failures)
+        check("shortcut's icon is the launcher's", (icon or "").endswith("\\Tarvo.exe"), True, failures)
+        wine.install_browsers(["msedge"], planted=False)
+        wine.reset({})
+        check("started as the shortcut starts it", wine.run([installed] + [arguments_] * bool(arguments_), cwd=program_files), 0,
+              failures)
+        wine.wait_idle()
+        check("browser calls", wine.calls(), [("msedge", "--app=" + (address or "https://example.org/built-in"))], failures)
+    check("the user's saved address", open(saved, "rb").read(), b"https://example.org/the-users-own", failures)
+    return report(name, failures)
 
 
 def run_scenario(wine, screen, builds, scenario):
