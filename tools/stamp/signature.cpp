@@ -32,39 +32,29 @@ namespace {
 
 const unsigned char kSignedDataType[] = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x07, 0x02};  // 1.2.840.113549.1.7.2
 
-// A path through nested DER elements from [at, end): each step's tag must come next, and is
-// entered or passed over. element receives the last one.
-struct DerStep {
-  unsigned char tag;
-  bool enter;
-};
-
-template <size_t kCount>
-bool FollowDer(const Image& image, const DerStep (&steps)[kCount], size_t at, size_t end, DerElement* element) {
-  for (const DerStep& step : steps) {
-    if (!ReadDer(image, at, end, element) || element->tag != step.tag) return false;
-    if (step.enter) at = element->content, end = element->end;
-    else at = element->end;
-  }
-  return true;
+bool ReadDerOf(unsigned char tag, const Image& image, size_t at, size_t end, DerElement* element) {
+  return ReadDer(image, at, end, element) && element->tag == tag;
 }
 
 }  // namespace
 
+// ContentInfo: its type, then [0] holding the SignedData.
 bool ReadSignedData(const Image& image, const CertificateEntry& entry, DerElement* signedData) {
-  static const DerStep kContentInfo[] = {{0x30, true}};
-  static const DerStep kType[] = {{0x06, false}};
-  static const DerStep kContent[] = {{0xA0, true}, {0x30, false}};
-  DerElement contentInfo, type;
-  return FollowDer(image, kContentInfo, entry.at + 8, entry.end, &contentInfo) &&
-         FollowDer(image, kType, contentInfo.content, contentInfo.end, &type) &&
+  DerElement contentInfo, type, content;
+  return ReadDerOf(0x30, image, entry.at + 8, entry.end, &contentInfo) &&
+         ReadDerOf(0x06, image, contentInfo.content, contentInfo.end, &type) &&
          type.end - type.content == sizeof kSignedDataType &&
          std::equal(kSignedDataType, kSignedDataType + sizeof kSignedDataType, image.begin() + type.content) &&
-         FollowDer(image, kContent, type.end, contentInfo.end, signedData);
+         ReadDerOf(0xA0, image, type.end, contentInfo.end, &content) &&
+         ReadDerOf(0x30, image, content.content, content.end, signedData);
 }
 
 // SignedData: version, digest algorithms and content info passed over; the set follows.
 bool ReadCertificateSet(const Image& image, const DerElement& signedData, DerElement* certificates) {
-  static const DerStep kCertificates[] = {{0x02, false}, {0x31, false}, {0x30, false}, {0xA0, false}};
-  return FollowDer(image, kCertificates, signedData.content, signedData.end, certificates);
+  size_t at = signedData.content;
+  for (unsigned char tag : {0x02, 0x31, 0x30}) {
+    if (!ReadDerOf(tag, image, at, signedData.end, certificates)) return false;
+    at = certificates->end;
+  }
+  return ReadDerOf(0xA0, image, at, signedData.end, certificates);
 }

@@ -126,8 +126,7 @@ std::string FindTaggableField(const Image& image, PeLayout* pe, size_t* field) {
 std::string WriteTag(Image& image, const std::string& tag) {
   PeLayout pe;
   size_t field = 0;
-  std::string error = CheckTag(tag);
-  if (error.empty()) error = FindTaggableField(image, &pe, &field);
+  const std::string error = FindTaggableField(image, &pe, &field);
   return error.empty() ? WriteTagAt(image, pe, field, tag) : error;
 }
 
