@@ -3,20 +3,41 @@
 set(TARVO_ADDRESS "https://tarvo.invalid/" CACHE STRING
     "Address built into Tarvo.exe; one containing .invalid makes a prompting launcher")
 
+# TARVO_ADDRESS is judged by tarvo-stamp's own rule, compiled for the machine that builds: one
+# rule for the build, the tool and the launcher, never a second copy here.
+function(tarvo_check_address address work_folder)
+  find_program(TARVO_BUILD_CXX NAMES c++ g++ clang++ REQUIRED DOC "The build machine's own C++ compiler")
+  set(sources cmake/check_address.cpp tools/stamp/slot_address.cpp src/address/host.cpp)
+  list(TRANSFORM sources PREPEND "${CMAKE_CURRENT_FUNCTION_LIST_DIR}/../")
+  set(checker "${work_folder}/check_address")
+  set(stale NO)
+  foreach(source IN LISTS sources)
+    if(NOT EXISTS "${checker}" OR "${source}" IS_NEWER_THAN "${checker}")
+      set(stale YES)
+    endif()
+  endforeach()
+  if(stale)
+    # A name of its own, then a rename: checks running side by side never run a half-written one.
+    string(RANDOM LENGTH 8 unique)
+    file(MAKE_DIRECTORY "${work_folder}")
+    execute_process(COMMAND "${TARVO_BUILD_CXX}" -std=c++17 -O1 -o "${checker}.${unique}" ${sources}
+      RESULT_VARIABLE status ERROR_VARIABLE errors)
+    if(NOT status EQUAL 0)
+      message(FATAL_ERROR "The address check could not be compiled with ${TARVO_BUILD_CXX}:\n${errors}")
+    endif()
+    file(RENAME "${checker}.${unique}" "${checker}")
+  endif()
+  execute_process(COMMAND "${checker}" "${address}" RESULT_VARIABLE status OUTPUT_VARIABLE reason
+    OUTPUT_STRIP_TRAILING_WHITESPACE)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "TARVO_ADDRESS '${address}' is refused: ${reason}.")
+  endif()
+endfunction()
+
 function(tarvo_write_address_slot out_file)
   set(address "${TARVO_ADDRESS}")
-  string(LENGTH "${address}" length)
-  if(length GREATER 180)
-    message(FATAL_ERROR "TARVO_ADDRESS is ${length} bytes long; the built-in slot holds at most 180.")
-  endif()
-  if(NOT address MATCHES "^https://")
-    message(FATAL_ERROR "TARVO_ADDRESS must begin with \"https://\": '${address}'")
-  endif()
-  # Printable ASCII without the blank; anything else must be percent-encoded. A browser
-  # drops a double quote from its command line and would open another page.
-  if(NOT address MATCHES "^[!-~]+$" OR address MATCHES "\"")
-    message(FATAL_ERROR "TARVO_ADDRESS holds a blank, a double quote, a control character or a non-ASCII byte; percent-encode it (%20, %22).")
-  endif()
+  get_filename_component(folder "${out_file}" DIRECTORY)
+  tarvo_check_address("${address}" "${folder}")
   string(REPEAT " " 180 padding)
   string(SUBSTRING "${address}${padding}" 0 180 padded)
   string(REPLACE "\\" "\\\\" padded "${padded}")

@@ -9,8 +9,6 @@
 
 char g_address[kAddressSize];
 
-static const char kHttps[] = "https://";
-static const char kHttp[] = "http://";
 static const char kPlaceholder[] = ".invalid";
 static const char kHex[] = "0123456789ABCDEF";
 
@@ -33,23 +31,6 @@ void TrimAddress() {
   while (length != 0 && IsTrailingBlank(g_address[length - 1])) g_address[--length] = '\0';
 }
 
-// strncmp stops at the text's NUL, so a short text is never read past its end.
-bool HasScheme(const char* text) {
-  return strncmp(text, kHttps, sizeof kHttps - 1) == 0 ||
-         strncmp(text, kHttp, sizeof kHttp - 1) == 0;
-}
-
-bool HasHost(const char* text) {
-  if (!HasScheme(text)) return false;
-  const char* authority = text + (text[4] == 's' ? sizeof kHttps : sizeof kHttp) - 1;
-  authority += strspn(authority, "/\\");
-  const char* end = authority + strcspn(authority, "/\\?#");
-  const char* host = authority;
-  for (const char* c = authority; c < end; c++)
-    if (*c == '@') host = c + 1;
-  return host < end && *host != ':';
-}
-
 bool IsPlaceholder(const char* text, size_t maxLength) {
   const size_t markerLength = sizeof kPlaceholder - 1;
   for (size_t at = 0; at + markerLength <= maxLength && text[at] != '\0'; at++)
@@ -57,10 +38,51 @@ bool IsPlaceholder(const char* text, size_t maxLength) {
   return false;
 }
 
-void AddHttps() {
+static bool StartsWithAnyCase(const char* text, const char* lowerCasePrefix) {
+  for (; *lowerCasePrefix != '\0'; text++, lowerCasePrefix++) {
+    char lower = *text >= 'A' && *text <= 'Z' ? static_cast<char>(*text - 'A' + 'a') : *text;
+    if (lower != *lowerCasePrefix) return false;
+  }
+  return true;
+}
+
+// As a browser's address bar reads a typed scheme: any case, and any number of slashes or
+// backslashes after it, so a mistyped "HTTPS://" or "https:/" is never taken for a host.
+void CompleteScheme() {
+  size_t typed = StartsWithAnyCase(g_address, "https:") ? 6 : StartsWithAnyCase(g_address, "http:") ? 5 : 0;
+  const char* rest = g_address + typed;
+  if (typed != 0) rest += strspn(rest, "/\\");
   char scratch[kAddressSize];
-  FormatText(scratch, sizeof scratch, "%s%s", kHttps, g_address);
+  FormatText(scratch, sizeof scratch, "%s%s", typed == 5 ? kHttp : kHttps, rest);
   CopyToAddress(scratch, sizeof scratch);
+}
+
+static size_t PutEscape(unsigned char byte, char* out, size_t at) {
+  out[at] = '%';
+  out[at + 1] = kHex[byte >> 4];
+  out[at + 2] = kHex[byte & 0xF];
+  return at + 3;
+}
+
+// A character outside ASCII goes in as the %XX escapes of all its UTF-8 bytes, or, when they
+// would not all fit, not at all.
+void CopyWideToAddress(const wchar_t* text) {
+  size_t at = 0;
+  for (unsigned unit; (unit = static_cast<unsigned>(*text)) != 0; text++) {
+    unsigned next = static_cast<unsigned>(text[1]);
+    if (unit >= 0xD800 && unit < 0xDC00 && next >= 0xDC00 && next < 0xE000)
+      unit = 0x10000 + ((unit - 0xD800) << 10) + (next - 0xDC00), text++;
+    else if (unit >= 0xD800 && unit < 0xE000)
+      unit = 0xFFFD;
+    const size_t count = unit < 0x80 ? 1 : unit < 0x800 ? 2 : unit < 0x10000 ? 3 : 4;
+    if (at + (count == 1 ? 1 : 3 * count) > kAddressLength) break;
+    if (count == 1) g_address[at++] = static_cast<char>(unit);
+    for (size_t i = 0; count > 1 && i < count; i++) {
+      const unsigned bits = unit >> 6 * (count - 1 - i);
+      at = PutEscape(static_cast<unsigned char>(i == 0 ? 0xF0 << (4 - count) | bits : 0x80 | (bits & 0x3F)), g_address, at);
+    }
+  }
+  memset(g_address + at, 0, kAddressSize - at);
 }
 
 static bool IsDeleted(unsigned char c) { return c == '\t' || c == '\n' || c == '\r'; }
@@ -75,13 +97,8 @@ void EncodeAddress() {
     if (IsDeleted(c)) continue;
     size_t needed = IsEscaped(c) ? 3 : 1;
     if (out + needed > kAddressLength) break;
-    if (needed == 1) {
-      scratch[out++] = *in;
-      continue;
-    }
-    scratch[out++] = '%';
-    scratch[out++] = kHex[c >> 4];
-    scratch[out++] = kHex[c & 0xF];
+    if (needed == 1) scratch[out++] = *in;
+    else out = PutEscape(c, scratch, out);
   }
   scratch[out] = '\0';
   CopyToAddress(scratch, sizeof scratch);

@@ -86,17 +86,20 @@ TEST(AddressRules, BoundedCopyNeverFillsTheLastByte) {
   EXPECT_EQ(g_address[kAddressLength], '\0');
 }
 
-TEST(AddressRules, AddHttpsKeepsAtMost511Characters) {
+TEST(AddressRules, CompleteSchemeKeepsAtMost511Characters) {
   struct Case { std::string typed; std::string expected; };
   const Case cases[] = {
     {"", "https://"},
     {"a.example/desk", "https://a.example/desk"},
-    {"HTTPS://a.example/", "https://HTTPS://a.example/"},
+    {"HTTPS://a.example/", "https://a.example/"},
+    {"hTtP:\\/a.example/", "http://a.example/"},
+    {"https:", "https://"},
+    {"httpx://a.example/", "https://httpx://a.example/"},
     {std::string(511, 'b'), "https://" + std::string(503, 'b')},
   };
   for (const Case& c : cases) {
     CopyToAddress(c.typed.c_str(), c.typed.size());
-    AddHttps();
+    CompleteScheme();
     EXPECT_EQ(std::string(g_address), c.expected) << c.typed.substr(0, 20);
     EXPECT_TRUE(HasScheme(g_address));
   }

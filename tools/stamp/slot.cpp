@@ -38,18 +38,6 @@ std::string FindSlot(const Image& image, const PeLayout& pe, size_t* slotOffset)
   return "";
 }
 
-std::string CheckAddress(const std::string& address) {
-  if (address.size() > kSlotLength)
-    return "the address is " + std::to_string(address.size()) + " bytes long; the slot holds at most 180";
-  if (address.compare(0, 8, "https://") != 0) return "the address must begin with \"https://\"";
-  // A browser drops a double quote from its command line and would open another page.
-  for (unsigned char c : address)
-    if (c <= ' ' || c >= 0x7F || c == '"')
-      return "the address holds a blank, a double quote, a control character or a non-ASCII byte; "
-             "percent-encode it (%20 for a blank, %22 for a quote)";
-  return "";
-}
-
 std::string SlotAddress(const Image& image, size_t slotOffset) {
   std::string text(reinterpret_cast<const char*>(&image[slotOffset]), kSlotLength);
   return text.substr(0, text.find(' '));

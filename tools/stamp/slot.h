@@ -3,12 +3,10 @@
 // "http://", printable text, spaces up to 180 characters, and a NUL.
 #pragma once
 #include "pe_image.h"
+#include "slot_address.h"
 
-constexpr size_t kSlotLength = 180;
-
-// Each returns an error message, or an empty string on success.
+// An error message, or an empty string when the one slot was found.
 std::string FindSlot(const Image& image, const PeLayout& pe, size_t* slotOffset);
-std::string CheckAddress(const std::string& address);
 
 // The slot's text without its padding, and whether the launcher would open it.
 std::string SlotAddress(const Image& image, size_t slotOffset);
