@@ -28,7 +28,8 @@ int main(int argc, char** argv) {
     fclose(file);
   }
   g_fake.shellResults = {33};
-  WinMain(FakeInstance(), nullptr, source == "cmdline" ? const_cast<char*>(kAddress) : nullptr, 1);
+  if (source == "cmdline") g_fake.commandLine = u"Tarvo.exe https://example.org/desk";
+  WinMain(FakeInstance(), nullptr, nullptr, 1);
   if (source == "saved") {
     unlink((std::string(folder) + "/Tarvo/url.txt").c_str());
     rmdir((std::string(folder) + "/Tarvo").c_str());

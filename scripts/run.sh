@@ -146,11 +146,12 @@ fi
 # What happened: the address the stand-in was given, and whether the saved file changed.
 opened=""
 if [ -s "$root/calls.log" ]; then
-  # The stand-in logged its command line as the shell built it: show the program by name.
-  tr '\0' '\n' < "$root/calls.log" |
-    sed -E 's/^"([^"]*)"/\1/; s/^[^ ]*\\//; s/^([A-Za-z]+)\.exe/\1/; s/^/The shell started: /'
+  # The stand-in logged its argument count, a TAB and its command line as the shell built it:
+  # show the program by name.
+  logged=$(tr '\0' '\n' < "$root/calls.log" | cut -f 2-)
+  sed -E 's/^"([^"]*)"/\1/; s/^[^ ]*\\//; s/^([A-Za-z]+)\.exe/\1/; s/^/The shell started: /' <<<"$logged"
   echo "  which runs $browser."
-  opened=$(tr '\0' '\n' < "$root/calls.log" | head -n 1 | sed -E 's/^("[^"]*"|[^ ]*) //; s/^--app=//; s/^"(.*)"$/\1/')
+  opened=$(head -n 1 <<<"$logged" | sed -E 's/^("[^"]*"|[^ ]*) //; s/^--app=//; s/^"(.*)"$/\1/')
 else
   echo "The shell started no browser."
 fi

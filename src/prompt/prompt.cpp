@@ -11,7 +11,7 @@ HWND g_editControl;
 static void OnOpenDesk(HWND window) {
   GetWindowTextA(g_editControl, g_address, kAddressSize);
   TrimAddress();
-  if (!HasScheme(g_address)) AddHttps();
+  CompleteScheme();
   EncodeAddress();
   // What was typed is opened, but an address without a host opens no page: saved, it would
   // be opened at every start and the prompt would never come back.

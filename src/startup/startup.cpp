@@ -10,9 +10,24 @@
 #include "../storage/storage.h"
 #include "../tag/tag.h"
 
-static bool TakeCommandLine(const char* tail) {
-  if (tail == nullptr || !HasScheme(tail)) return false;
-  CopyToAddress(tail, kAddressLength);
+// The tail cut from the command line as the C runtime cuts it (the program's name, quoted or
+// not, and the blanks after it), but in UTF-16: the narrow copy that WinMain is given is made
+// with best fit, which turns characters outside the code page into look-alike blanks, quotes
+// and slashes, and so into browser switches.
+static const wchar_t* CommandLineTail() {
+  const wchar_t* c = GetCommandLineW();
+  for (bool quoted = false; *c > L' ' || (*c != L'\0' && quoted); c++)
+    if (*c == L'"') quoted = !quoted;
+  while (*c != L'\0' && *c <= L' ') c++;
+  return c;
+}
+
+static bool TakeCommandLine() {
+  CopyWideToAddress(CommandLineTail());
+  if (!HasScheme(g_address)) {
+    ClearAddress();
+    return false;
+  }
   TrimAddress();
   return true;
 }
@@ -36,12 +51,15 @@ static bool TakeSavedAddress() {
   return g_address[0] != '\0';
 }
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR tail, int) {
+// Shift held at start is the way back from a saved address that opens the wrong page.
+static bool ShiftHeld() { return GetAsyncKeyState(VK_SHIFT) < 0; }
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   // Started from Downloads, the application's folder would be searched first for every
   // library the shell loads on demand; a planted one would run with the user's rights.
   SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
   ClearAddress();
-  if (TakeCommandLine(tail) || TakeBuiltInSlot(instance) || TakeSavedAddress())
+  if (TakeCommandLine() || TakeBuiltInSlot(instance) || (!ShiftHeld() && TakeSavedAddress()))
     LaunchAddress();
   else
     RunPrompt(instance);

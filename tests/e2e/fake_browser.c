@@ -1,10 +1,13 @@
-/* Stands in for msedge.exe, chrome.exe and the https handler: appends its exact command
-   line, NUL-terminated, to calls.log in the folder above its own. When TARVO_REAL_BROWSER
+/* Stands in for msedge.exe, chrome.exe and the https handler: appends to calls.log, in the
+   folder above its own, how many arguments a browser would find in its command line
+   (CommandLineToArgvW, as Chromium reads it), a TAB, and that command line as UTF-8, read in
+   UTF-16 as a browser reads it; NUL-terminated. When TARVO_REAL_BROWSER
    names a Linux program, it then starts that program with the same parameters, so a real
    browser opens the page (Wine runs a Linux program given its Unix path). */
 #include <stdio.h>
 #include <string.h>
 #include <windows.h>
+#include <shellapi.h>
 
 static char g_forward[32768];
 
@@ -29,8 +32,11 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR tail, int show)
   strcpy(path + length, "\\..\\..\\calls.log");
   FILE* log = fopen(path, "ab");
   if (log == NULL) return 1;
-  const char* line = GetCommandLineA();
-  fwrite(line, 1, strlen(line) + 1, log);
+  static char line[4 * 32768];
+  int count = 0;
+  LocalFree(CommandLineToArgvW(GetCommandLineW(), &count));
+  WideCharToMultiByte(CP_UTF8, 0, GetCommandLineW(), -1, line, sizeof line, NULL, NULL);
+  fprintf(log, "%d\t%s%c", count, line, 0);
   fclose(log);
   return StartRealBrowser(tail);
 }

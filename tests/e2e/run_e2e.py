@@ -78,7 +78,7 @@ def edge(address):
 
 
 def row(name, start, calls, browsers=("msedge",), build="main", env=(), files=None, after=None,
-        prompt=None, instances=1, fault=None, real=None, again=False, planted=False):
+        prompt=None, instances=1, fault=None, real=None, again=False, planted=False, shift=False, arguments=None):
     """start: ("wine", [argv...]) lets wine quote and rebuild the arguments; ("spawn", tail)
     hands Tarvo.exe an exact tail and environment (env) through spawn.exe. files are put in
     place first; after maps each file to its expected bytes (or a set of them), None for
@@ -87,11 +87,14 @@ def row(name, start, calls, browsers=("msedge",), build="main", env=(), files=No
     real is the path that Chromium, started by msedge.exe, must ask the page server for.
     again starts the launcher a second time, in the same way, once the first run is over;
     True when it must not ask, or the actions on the prompt it must show.
-    planted drops stand-ins named msedge.exe and chrome.exe into the working folder."""
+    planted drops stand-ins named msedge.exe and chrome.exe into the working folder.
+    shift holds Shift down while a spawned launcher starts. arguments is how many arguments
+    each browser must find in its command line, its own name among them."""
     files = files or {}
     return dict(name=name, start=start, calls=sorted(calls), browsers=set(browsers), build=build,
                 env=env, files=files, after=after if after is not None else files, prompt=prompt,
-                instances=instances, fault=fault, real=real, again=again, planted=planted)
+                instances=instances, fault=fault, real=real, again=again, planted=planted, shift=shift,
+                arguments=arguments)
 
 
 def saved(name, bytes_, calls, prompt=None):
@@ -132,6 +135,8 @@ SCENARIOS = [
     row("http stays http", ("wine", ["http://example.org/desk"]), edge("http://example.org/desk")),
     row("two arguments arrive unquoted", ("wine", [ADDRESS, "second"]), edge(ADDRESS + " second")),
     row("tail with a second argument is not encoded", ("spawn", ADDRESS + ' --a="b c"'), edge(ADDRESS + ' --a="b c"')),
+    row("U+3000 on the command line: one argument, escaped", ("wine", [ADDRESS + "\u3000--user-agent=X"]),
+        edge(ADDRESS + "%E3%80%80--user-agent=X"), arguments=2),
     row("tail over 511 bytes is cut", ("spawn", LONG), edge(LONG[:511])),
     row("trailing blanks trimmed, TAB kept", ("spawn", ADDRESS + "\t \r\n"), edge(ADDRESS + "\t")),
     row("leading quote is no address", ("spawn", '"%s"' % ADDRESS), [], env=[APPDATA], prompt=ALT_F4),
@@ -161,6 +166,13 @@ SCENARIOS = [
     saved("saved bare scheme from an older build asks again", b"https://", [], prompt=ALT_F4),
     first_run("'?x' typed: no host, opened, saves nothing, and the next start asks again", PASTE("?x") + OPEN_DESK,
               edge("https://?x"), None) | {"again": ALT_F4},
+    first_run("a blank typed in the host: opened, saves nothing", PASTE("desk.example .org/team") + OPEN_DESK,
+              edge("https://desk.example%20.org/team"), None),
+    first_run("a capital scheme typed: saved as https://", PASTE("HTTPS://example.org/desk") + OPEN_DESK, edge(ADDRESS),
+              ADDRESS.encode()),
+    row("Shift held: the prompt over a saved address, and Open desk replaces it", ("spawn", ""),
+        edge("https://example.org/right"), env=[APPDATA], files={SAVED: b"https://example.org/typo"},
+        after={SAVED: b"https://example.org/right"}, prompt=PASTE("example.org/right") + OPEN_DESK, shift=True),
     first_run("placeholder typed is saved and opened", PASTE("desk.invalid/x") + OPEN_DESK,
               edge("https://desk.invalid/x"), b"https://desk.invalid/x"),
     first_run("failed save still opens", PASTE("example.org/desk") + OPEN_DESK, edge(ADDRESS), None,
@@ -372,13 +384,13 @@ class Wine:
             elif os.path.exists(path):
                 os.remove(path)
 
-    def start(self, exe, how, what, environment=(), real=False):
+    def start(self, exe, how, what, environment=(), real=False, shift=False):
         """Starts Tarvo.exe in C:\\tarvo-e2e; its exit status is that of the process returned.
         With real, the msedge.exe stand-in hands its parameters on to Chromium."""
         if how == "wine":
             command = [exe] + list(what)
         else:
-            records = ['"Z:%s" %s' % (exe.replace("/", "\\"), what)] + list(environment)
+            records = ['"Z:%s" %s' % (exe.replace("/", "\\"), what)] + list(environment) + ["!shift"] * shift
             with open(os.path.join(self.root, "spawn.spec"), "wb") as f:
                 f.write(b"".join(r.encode("latin-1") + b"\0" for r in records))
             command = [os.path.join(self.root, "spawn.exe"), E2E + "\\spawn.spec"]
@@ -443,11 +455,13 @@ class Wine:
 
     def calls(self):
         """The fake browsers' command lines as (program, parameters), in order; a planted
-        program is named "planted"."""
-        result = []
+        program is named "planted". argument_counts keeps how many arguments each found."""
+        result, self.argument_counts = [], []
         for path, planted in ((os.path.join(self.root, "calls.log"), False), (self.planted_log, True)):
-            lines = open(path, "rb").read().decode("latin-1").split("\0")[:-1] if os.path.exists(path) else []
-            for line in lines:
+            lines = open(path, "rb").read().decode("utf-8", "replace").split("\0")[:-1] if os.path.exists(path) else []
+            for record in lines:
+                count, line = record.split("\t", 1)
+                self.argument_counts.append(int(count))
                 end = line.index('"', 1) + 1 if line.startswith('"') else line.find(" ")
                 program = line[:end].strip('"').replace("\\", "/").rsplit("/", 1)[-1].lower()
                 program = "planted" if planted else program[:-4] if program.endswith(".exe") else program
@@ -783,7 +797,8 @@ def run_scenario(wine, screen, builds, scenario):
     how, what = scenario["start"]
     processes = []
     for _ in range(scenario["instances"]):
-        processes.append(wine.start(builds[scenario["build"]], how, what, scenario["env"], scenario["real"]))
+        processes.append(wine.start(builds[scenario["build"]], how, what, scenario["env"], scenario["real"],
+                                    scenario["shift"]))
         if scenario["prompt"] is not None:
             windows = poll(lambda: len(screen.prompt_windows()) == len(processes) and screen.prompt_windows())
             if not windows:
@@ -817,6 +832,8 @@ def run_scenario(wine, screen, builds, scenario):
     wine.wait_idle()
     screen.end_row()
     check("browser calls", sorted(wine.calls()), scenario["calls"], failures)
+    if scenario["arguments"]:
+        check("arguments each browser found", wine.argument_counts, [scenario["arguments"]] * len(scenario["calls"]), failures)
     for name, expected in scenario["after"].items():
         check(name, wine.file(name), expected, failures)
     if scenario["real"]:

@@ -1,6 +1,7 @@
 /* Starts a program with an exact command line and environment, which wine itself cannot:
    it rebuilds both. The file named by its argument holds NUL-terminated records: the
-   command line, then "NAME=value" to set a variable or "-NAME" to remove one.
+   command line, then "NAME=value" to set a variable or "-NAME" to remove one, or "!shift" to
+   hold Shift down (SendInput) from before the start until the program waits for input.
    Exits with the child's exit status, or 250 when the child could not be started. */
 #include <stdio.h>
 #include <string.h>
@@ -20,6 +21,14 @@ static int Overridden(const char* entry, const char* spec, const char* specEnd) 
   return 0;
 }
 
+static void PressShift(DWORD flags) {
+  INPUT input = {0};
+  input.type = INPUT_KEYBOARD;
+  input.ki.wVk = VK_SHIFT;
+  input.ki.dwFlags = flags;
+  SendInput(1, &input, sizeof input);
+}
+
 int main(int argc, char** argv) {
   if (argc != 2) return 251;
   FILE* file = fopen(argv[1], "rb");
@@ -30,14 +39,22 @@ int main(int argc, char** argv) {
   char* out = g_environment;
   for (const char* e = GetEnvironmentStringsA(); *e; e += strlen(e) + 1)
     if (!Overridden(e, g_spec, specEnd)) out += sprintf(out, "%s", e) + 1;
-  for (const char* r = g_spec + strlen(g_spec) + 1; r < specEnd; r += strlen(r) + 1)
-    if (r[0] != '-') out += sprintf(out, "%s", r) + 1;
+  int shift = 0;
+  for (const char* r = g_spec + strlen(g_spec) + 1; r < specEnd; r += strlen(r) + 1) {
+    if (strcmp(r, "!shift") == 0) shift = 1;
+    else if (r[0] != '-') out += sprintf(out, "%s", r) + 1;
+  }
   *out = '\0';
 
   STARTUPINFOA startup = {sizeof startup};
   PROCESS_INFORMATION process;
+  if (shift) PressShift(0);
   if (!CreateProcessA(NULL, g_spec, NULL, NULL, FALSE, 0, g_environment, NULL, &startup, &process))
     return 250;
+  if (shift) {
+    WaitForInputIdle(process.hProcess, 60000);
+    PressShift(KEYEVENTF_KEYUP);
+  }
   WaitForSingleObject(process.hProcess, INFINITE);
   DWORD status = 250;
   GetExitCodeProcess(process.hProcess, &status);

@@ -113,6 +113,15 @@ DWORD GetModuleFileNameW(HMODULE, LPWSTR path, DWORD size) {
   return file.size() < size ? static_cast<DWORD>(length) : size;
 }
 
+// wchar_t is wider here than on Windows; each holds one UTF-16 unit, as there.
+LPWSTR GetCommandLineW() {
+  static std::wstring line;
+  line.assign(g_fake.commandLine.begin(), g_fake.commandLine.end());
+  return &line[0];
+}
+
+SHORT GetAsyncKeyState(int key) { return key == VK_SHIFT && g_fake.shiftHeld ? static_cast<SHORT>(0x8000) : 0; }
+
 DWORD SetFilePointer(HANDLE file, LONG distance, PLONG, DWORD) {
   off_t at = lseek(Descriptor(file), distance, SEEK_SET);
   return at < 0 ? (Fail(ERROR_ACCESS_DENIED), INVALID_SET_FILE_POINTER) : static_cast<DWORD>(at);

@@ -56,6 +56,10 @@ struct FakeWin32 {
   // RestrictDllSearch, Read, GetWindowText, Save, LeaveWorkingFolder, Launch, Destroy, in order
   std::vector<std::string> effects;
 
+  // The process's command line in UTF-16 code units, program name and all.
+  std::u16string commandLine = u"Tarvo.exe";
+  bool shiftHeld = false;                 // GetAsyncKeyState(VK_SHIFT)'s answer
+
   // The launcher's own file (GetModuleFileNameW's answer, UTF-8; empty: the call fails) and
   // its headers as mapped at the instance handle, which FakeInstance() gives.
   std::string moduleFile;

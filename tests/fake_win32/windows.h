@@ -32,6 +32,7 @@ typedef struct FakeIcon* HICON;
 typedef struct FakeCursor* HCURSOR;
 typedef struct FakeBrush* HBRUSH;
 typedef unsigned short ATOM;
+typedef short SHORT;
 typedef DWORD COLORREF;
 typedef LRESULT (*WNDPROC)(HWND, UINT, WPARAM, LPARAM);
 
@@ -92,6 +93,7 @@ typedef struct FakeOverlapped* LPOVERLAPPED;
 #define MAKEINTRESOURCEA(id) ((LPSTR)(UINT_PTR)(unsigned short)(id))
 #define IDC_ARROW MAKEINTRESOURCEA(32512)
 #define RGB(r, g, b) ((COLORREF)((r) | ((g) << 8) | ((b) << 16)))
+#define VK_SHIFT 0x10
 #define LOWORD(value) ((unsigned short)((UINT_PTR)(value) & 0xffff))
 
 // msvcrt's formatting: no terminator and -1 when the output does not fit in count.
@@ -104,6 +106,7 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
 HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                    DWORD disposition, DWORD flags, HANDLE templateFile);
 DWORD GetModuleFileNameW(HMODULE module, LPWSTR path, DWORD size);
+LPWSTR GetCommandLineW();
 DWORD SetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, DWORD method);
 BOOL ReadFile(HANDLE file, void* buffer, DWORD size, LPDWORD read, LPOVERLAPPED overlapped);
 BOOL WriteFile(HANDLE file, const void* buffer, DWORD size, LPDWORD written, LPOVERLAPPED overlapped);
@@ -132,5 +135,6 @@ int GetWindowTextA(HWND window, LPSTR text, int size);
 LRESULT DefWindowProcA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 void PostQuitMessage(int exitCode);
 BOOL DestroyWindow(HWND window);
+SHORT GetAsyncKeyState(int key);
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR tail, int showCommand);
