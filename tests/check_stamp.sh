@@ -86,6 +86,19 @@ expect "--help onto a full disk" -- to_full --help
 expect "--version onto a full disk" -- to_full --version
 expect "--show onto a full disk" -- to_full --show "$built_in"
 expect "-o - onto a full disk" -- to_full -o - "$placeholder" https://example.org/
+to_closed_pipe() {  # to_closed_pipe IGNORED EXPECTED: --show onto a pipe nobody reads, SIGPIPE ignored or not
+  python3 - "$1" "$2" "$tool" --show "$built_in" <<'PY' || saw "a closed pipe does not end it as documented"
+import os, signal, subprocess, sys
+ignored, expected = sys.argv[1] == "yes", int(sys.argv[2])
+signal.signal(signal.SIGPIPE, signal.SIG_IGN if ignored else signal.SIG_DFL)
+read, write = os.pipe()
+os.close(read)
+run = subprocess.run(sys.argv[3:], stdout=write, stderr=subprocess.PIPE, restore_signals=False)
+sys.exit(run.returncode != expected or (ignored and b"standard output: Broken pipe" not in run.stderr))
+PY
+}
+expect "--show onto a closed pipe: stopped by SIGPIPE" -- to_closed_pipe no -13
+expect "--show onto a closed pipe, SIGPIPE ignored: status 1 and why" -- to_closed_pipe yes 1
 # getopt_long's forms, and what a server passes: a user's text after -- is never an option,
 # and an option's value never one either.
 stamps "--output=, --name=, --icon=" "$built_in" "$work/long.exe" "--output=$work/long.exe" --name=Tarvo \
@@ -155,6 +168,7 @@ expect "blank" -- refused "percent-encode" "$placeholder" "https://example.org/a
 expect "double quote" -- refused "%22" "$placeholder" 'https://example.org/a"b' "$work/out.exe"
 expect "control character" -- refused "percent-encode" "$placeholder" $'https://example.org/\t' "$work/out.exe"
 expect "non-ASCII" -- refused "percent-encode" "$placeholder" $'https://example.org/\xc3\xa9' "$work/out.exe"
+expect "no host" -- refused "no host that a browser can open" "$placeholder" 'https://?x' "$work/out.exe"
 expect "not PE" -- refused "not a PE32+" "$work/text.exe" https://example.org/ "$work/out.exe"
 expect "no slot" -- refused "no address slot" "$windows_build/tests/e2e/fake_browser.exe" https://example.org/ "$work/out.exe"
 expect "missing input" -- refused "missing.exe: No such file or directory" "$work/missing.exe" https://example.org/ "$work/out.exe"
@@ -219,6 +233,11 @@ expect "SIGTERM while writing" -- stopped write TERM "$work/old-output"
 expect "SIGINT before the rename" -- stopped fchmod INT "$work/old-output"
 expect "SIGPIPE while writing" -- stopped write PIPE "$work/old-output"
 expect "SIGHUP at the rename" -- stopped rename HUP "$built_in"
+ignored_then_written() {  # a signal the caller ignores (nohup) stays ignored: the output is written whole
+  (trap '' HUP; LD_PRELOAD=$stop_at TARVO_STOP_AT=write TARVO_STOP_SIGNAL=1 "$tool" "$placeholder" \
+    https://example.org/built-in -o "$work/ignored.exe") && cmp -s "$work/ignored.exe" "$built_in" || saw "not written whole"
+}
+expect "SIGHUP ignored by the caller while writing" -- ignored_then_written
 
 # Branding: a launcher stamped with an icon and a name equals one configured with them, for
 # two icons of different sizes, and a branded launcher stamped again equals the other.
@@ -259,6 +278,19 @@ shows_what_it_can() {  # --show of moved.exe, whose resources cannot be read: ev
     saw "status $status: $shown"
 }
 expect "--show prints what it can read" -- shows_what_it_can
+# A version block crafted to hold a line break and an escape sequence in the name: --show
+# prints them escaped, on the name's own line, and never a second "opens:".
+"$tool" "$placeholder" https://example.org/ -o "$work/forged.exe" --name 'deskZopens: https://evil.example/Q[2J'
+python3 - "$work/forged.exe" <<'PY'
+import sys
+data = open(sys.argv[1], "rb").read()
+data = data.replace("Zopens".encode("utf-16-le"), "\nopens".encode("utf-16-le")).replace("/Q[".encode("utf-16-le"), "/\x1b[".encode("utf-16-le"))
+open(sys.argv[1], "wb").write(data)
+PY
+forged_escaped() {
+  shows "$work/forged.exe" 'name: desk\nopens: https://evil.example/\x1b[2J' && [ "$("$tool" --show "$work/forged.exe" | grep -c '^opens:')" = 1 ]
+}
+expect "--show escapes a forged name" -- forged_escaped
 
 # Signing, with a throwaway code-signing certificate made here and removed with $work.
 openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/key.pem" -out "$work/cert.pem" -days 2 \

@@ -3,6 +3,7 @@
 // launcher holds. main parses the command line, reads and
 // writes files; the work is done over bytes in memory by the other files.
 #include <errno.h>
+#include <stdint.h>
 #include <getopt.h>
 #include <stdio.h>
 #include <string.h>
@@ -14,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "../../src/address/address.h"
 #include "files.h"
 #include "signature.h"
 #include "slot.h"
@@ -181,6 +183,36 @@ bool Parse(int argc, char** argv, Command* command, std::string* error) {
   return error->empty();
 }
 
+// A text a terminal only shows: controls (C0, DEL, C1), line and paragraph separators and
+// the marks that reorder text are written as escapes, and so is a byte that is not UTF-8, so
+// that no field can end its line, forge another, or move what follows.
+std::string Printable(const std::string& text) {
+  std::string shown;
+  char escape[16];
+  for (size_t at = 0; at < text.size();) {
+    const unsigned char c = static_cast<unsigned char>(text[at]);
+    const size_t length = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
+    uint32_t codePoint = length == 1 ? c : length == 2 ? c & 0x1F : length == 3 ? c & 0x0F : c & 0x07;
+    bool whole = length != 0 && at + length <= text.size();
+    for (size_t i = 1; whole && i < length; i++) {
+      whole = (static_cast<unsigned char>(text[at + i]) & 0xC0) == 0x80;
+      codePoint = codePoint << 6 | (static_cast<unsigned char>(text[at + i]) & 0x3F);
+    }
+    const bool control = codePoint < 0x20 || (codePoint >= 0x7F && codePoint < 0xA0) ||
+                         (codePoint >= 0x200E && codePoint <= 0x200F) || (codePoint >= 0x2028 && codePoint <= 0x202E) ||
+                         (codePoint >= 0x2066 && codePoint <= 0x2069);
+    if (!whole) snprintf(escape, sizeof escape, "\\x%02x", c);
+    else if (codePoint == '\n') snprintf(escape, sizeof escape, "\\n");
+    else if (codePoint == '\\') snprintf(escape, sizeof escape, "\\\\");
+    else if (control && codePoint < 0x80) snprintf(escape, sizeof escape, "\\x%02x", static_cast<unsigned>(codePoint));
+    else if (control) snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(codePoint));
+    if (whole && !control && codePoint != '\\') shown.append(text, at, length);
+    else shown += escape;
+    at += whole ? length : 1;
+  }
+  return shown;
+}
+
 // Every line that can be read is printed; a part that cannot says why, and the status is 1.
 int Show(const std::string& input) {
   Image image;
@@ -198,8 +230,9 @@ int Show(const std::string& input) {
   if (slotError.empty()) {
     address = SlotAddress(image, slot);
     const bool launcherUses = LauncherUsesAddress(address);
-    used = launcherUses ? "yes, the launcher opens this address when started without one"
-                        : "no, a placeholder (\".invalid\"); the launcher uses the saved address or asks";
+    used = !launcherUses ? "no, a placeholder (\".invalid\"); the launcher uses the saved address or asks"
+           : HasHost(address.c_str()) ? "yes, the launcher opens this address when started without one"
+                                      : "yes, though it names no host that a browser can open: stamp the release afresh";
     opens = !launcherUses ? "the saved address, or what the user pastes into the prompt"
                           : TakesTag(address.c_str()) ? address + tag : address;
   }
@@ -210,10 +243,11 @@ int Show(const std::string& input) {
     if (name.empty()) name = "none";
     if (sizes.empty()) sizes = "none";
   }
-  printf("address: %s\nused: %s\nsignature: %s\ntag: %s\ntaggable: %s\nname: %s\nicon: %s\nopens: %s\n", address.c_str(),
-         used.c_str(), IsSigned(pe) ? "present (not checked here: osslsigncode verify checks it)" : "none, unsigned",
-         tag.empty() ? "none" : tag.c_str(), untaggable.empty() ? "yes" : ("no, " + untaggable).c_str(), name.c_str(),
-         sizes.c_str(), opens.c_str());
+  printf("address: %s\nused: %s\nsignature: %s\ntag: %s\ntaggable: %s\nname: %s\nicon: %s\nopens: %s\n",
+         Printable(address).c_str(), used.c_str(), IsSigned(pe) ? "present (not checked here: osslsigncode verify checks it)"
+                                                                  : "none, unsigned",
+         tag.empty() ? "none" : tag.c_str(), untaggable.empty() ? "yes" : ("no, " + Printable(untaggable)).c_str(),
+         Printable(name).c_str(), sizes.c_str(), Printable(opens).c_str());
   if (!slotError.empty()) Fail(input + ": its address slot could not be read: " + slotError);
   if (!resourceError.empty()) Fail(input + ": its resources could not be read: " + resourceError);
   return slotError.empty() && resourceError.empty() ? 0 : 1;
