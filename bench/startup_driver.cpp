@@ -28,7 +28,7 @@ int main(int argc, char** argv) {
     fclose(file);
   }
   g_fake.shellResults = {33};
-  if (source == "cmdline") g_fake.commandLine = u"Tarvo.exe https://example.org/desk";
+  if (source == "cmdline") g_fake.commandLine = u"Tarvo.exe " + std::u16string(kAddress, kAddress + strlen(kAddress));
   WinMain(FakeInstance(), nullptr, nullptr, 1);
   if (source == "saved") {
     unlink((std::string(folder) + "/Tarvo/url.txt").c_str());

@@ -8,10 +8,15 @@ set(TARVO_ADDRESS "https://tarvo.invalid/" CACHE STRING
 function(tarvo_check_address address work_folder)
   find_program(TARVO_BUILD_CXX NAMES c++ g++ clang++ REQUIRED DOC "The build machine's own C++ compiler")
   set(sources cmake/check_address.cpp tools/stamp/slot_address.cpp src/address/host.cpp)
+  set(headers tools/stamp/slot_address.h src/address/address.h)
   list(TRANSFORM sources PREPEND "${CMAKE_CURRENT_FUNCTION_LIST_DIR}/../")
+  list(TRANSFORM headers PREPEND "${CMAKE_CURRENT_FUNCTION_LIST_DIR}/../")
+  if(NOT CMAKE_SCRIPT_MODE_FILE)  # a changed rule judges the address again
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${sources} ${headers})
+  endif()
   set(checker "${work_folder}/check_address")
   set(stale NO)
-  foreach(source IN LISTS sources)
+  foreach(source IN LISTS sources headers)
     if(NOT EXISTS "${checker}" OR "${source}" IS_NEWER_THAN "${checker}")
       set(stale YES)
     endif()
@@ -41,6 +46,7 @@ function(tarvo_write_address_slot out_file)
   string(REPEAT " " 180 padding)
   string(SUBSTRING "${address}${padding}" 0 180 padded)
   string(REPLACE "\\" "\\\\" padded "${padded}")
+  string(REPLACE "?" "\\?" padded "${padded}")  # never the start of a trigraph
   # Written literally: "@" and "$" are ordinary URL characters, not variables. Only a
   # changed text touches the file, so an unchanged address rebuilds nothing.
   file(WRITE "${out_file}.new"

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Checks the built Tarvo.exe and the launcher's own objects against the budgets:
 PE32+ GUI, only system DLLs and msvcrt, the library search restricted, no wide calls but the
-command line's and the two of the tag look-up, sizes, no heap calls, no static initialisers."""
+command line's, the prompt's and the two of the tag look-up, sizes, no heap calls, no static initialisers."""
 import glob
 import os
 import re
@@ -31,11 +31,13 @@ def main():
     dlls = {d.lower() for d in re.findall(r"DLL Name: (\S+)", headers)}
     if not dlls <= ALLOWED_DLLS:
         failures.append("imports %s" % sorted(dlls - ALLOWED_DLLS))
-    # The launcher's text is narrow; only the command line, read before any best fit, and the
-    # look-up of its own file, for the tag, are wide.
+    # The launcher's text is narrow; only what it reads from the user (the command line and the
+    # prompt's windows, before any best fit) and the look-up of its own file, for the tag, are wide.
     wide = set(re.findall(r"^\s+[0-9a-f]+\s+\d+\s+(\w+[a-z]W)$", headers, re.M))
-    if wide != {"GetCommandLineW", "CreateFileW", "GetModuleFileNameW"}:
-        failures.append("wide imports %s, not just GetCommandLineW, CreateFileW and GetModuleFileNameW" % sorted(wide))
+    expected = {"GetCommandLineW", "CreateWindowExW", "GetWindowTextW", "GetMessageW", "DispatchMessageW", "CreateFileW",
+                "GetModuleFileNameW"}
+    if wide != expected:
+        failures.append("wide imports %s, not just %s" % (sorted(wide), sorted(expected)))
     kernel32 = re.search(r"DLL Name: KERNEL32\.dll\n(.*?)\n\n", headers, re.S | re.I)
     if not kernel32 or not re.search(r"\sSetDefaultDllDirectories$", kernel32.group(1), re.M):
         failures.append("KERNEL32 imports no SetDefaultDllDirectories: libraries would be searched beside the exe")

@@ -38,23 +38,22 @@ bool IsPlaceholder(const char* text, size_t maxLength) {
   return false;
 }
 
-static bool StartsWithAnyCase(const char* text, const char* lowerCasePrefix) {
-  for (; *lowerCasePrefix != '\0'; text++, lowerCasePrefix++) {
-    char lower = *text >= 'A' && *text <= 'Z' ? static_cast<char>(*text - 'A' + 'a') : *text;
-    if (lower != *lowerCasePrefix) return false;
-  }
-  return true;
-}
-
-// As a browser's address bar reads a typed scheme: any case, and any number of slashes or
-// backslashes after it, so a mistyped "HTTPS://" or "https:/" is never taken for a host.
-void CompleteScheme() {
-  size_t typed = StartsWithAnyCase(g_address, "https:") ? 6 : StartsWithAnyCase(g_address, "http:") ? 5 : 0;
-  const char* rest = g_address + typed;
-  if (typed != 0) rest += strspn(rest, "/\\");
+// As a browser's address bar reads a typed scheme: "http" or "https" in any case, then ':' and
+// any number of slashes or backslashes, so a mistyped "HTTPS://" or "https:/" is never taken
+// for a host. Another scheme followed by a slash ("ftp://", "file:///", a drive's "C:\")
+// names no web page: it too gets "https://", and false says it is not to be remembered.
+bool CompleteScheme() {
+  const size_t scheme = strspn(g_address, "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789+-.");
+  const bool named = scheme != 0 && g_address[scheme] == ':';
+  bool web = named && (scheme == 4 || scheme == 5);
+  // Within the scheme's characters, only 'H' and 'h' give 'h' with the lower-case bit set.
+  for (size_t i = 0; web && i < scheme; i++) web = (g_address[i] | 0x20) == kHttps[i];
+  const size_t slashes = strspn(g_address + scheme + named, "/\\");
   char scratch[kAddressSize];
-  FormatText(scratch, sizeof scratch, "%s%s", typed == 5 ? kHttp : kHttps, rest);
+  FormatText(scratch, sizeof scratch, "%s%s", scheme == 4 && web ? kHttp : kHttps,
+             web ? g_address + scheme + 1 + slashes : g_address);
   CopyToAddress(scratch, sizeof scratch);
+  return web || !named || slashes == 0;
 }
 
 static size_t PutEscape(unsigned char byte, char* out, size_t at) {

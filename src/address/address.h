@@ -28,9 +28,11 @@ bool HasScheme(const char* text);
 bool HasHost(const char* text);
 // ".invalid" anywhere within the first maxLength bytes, case-sensitive.
 bool IsPlaceholder(const char* text, size_t maxLength);
-// For typed entries: "https:" or "http:" in any case, then any '/' and '\\', becomes "https://" or
-// "http://"; text without a scheme gets "https://" in front. Cut to 511 characters.
-void CompleteScheme();
+// For typed entries: "https:" or "http:" in any case, then any slashes or backslashes,
+// becomes "https://" or "http://"; any other text gets "https://" in front. Cut to 511
+// characters. False when the text began with another scheme and a slash or backslash
+// ("ftp://", "file:///", a drive's "C:" and a backslash), which names no web page.
+bool CompleteScheme();
 // Copies UTF-16 text, each character outside ASCII as its UTF-8 bytes in %XX escapes (a lone
 // surrogate as U+FFFD's), at most 511 bytes and never part of a character, NUL-filling the rest.
 void CopyWideToAddress(const wchar_t* text);

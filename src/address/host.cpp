@@ -45,15 +45,16 @@ static bool IsNameOrIpv4(const char* host, size_t length) {
   if (length != 0 && host[length - 1] == '.') length--;
   const char* end = host + length;
   uint64_t value = 0;
-  bool bytes = true;  // every label so far a number up to 255
+  bool bytesSoFar = true;  // every label before this one a number up to 255
   for (size_t parts = 1;; parts++) {
     const char* dot = host;
     bool digits = true;
     while (dot < end && *dot != '.') digits = IsDigit(*dot++) && digits;
     const bool parsed = host < dot && ParseIpv4Number(host, static_cast<size_t>(dot - host), &value);
+    const bool lastIsNumber = host < dot && (digits || parsed);
     if (dot == end)
-      return !(host < dot && (digits || parsed)) || (bytes && parsed && parts <= 4 && value < uint64_t{1} << 8 * (5 - parts));
-    bytes = bytes && parsed && value <= 255;
+      return !lastIsNumber || (bytesSoFar && parsed && parts <= 4 && value < uint64_t{1} << 8 * (5 - parts));
+    bytesSoFar = bytesSoFar && parsed && value <= 255;
     host = dot + 1;
   }
 }
@@ -90,31 +91,29 @@ static bool IsIpv6(const char* c, const char* end) {
     while (digits < 4 && c < end && HexValue(*c) >= 0) c++, digits++;
     if (c < end && *c == '.')
       return digits != 0 && pieces <= 6 && IsEmbeddedIpv4(c - digits, end) && (compressed || pieces + 2 == 8);
-    if (c < end && *c != ':') return false;
-    if (c < end && ++c == end) return false;
+    // A piece ends the text, or a ':' that another piece follows.
+    if (c < end && (*c != ':' || c + 1 == end)) return false;
+    if (c < end) c++;
     pieces++;
   }
   return compressed || pieces == 8;
 }
 
 // A name is percent-decoded first, so an escape can hide nothing the browser would refuse.
-// Bytes outside ASCII are left to the browser's international-name rules.
+// Bytes outside ASCII are left to the browser's international-name rules; a last label that
+// is a number still makes the host an IPv4 address.
 static bool IsDomain(const char* host, size_t length) {
   char decoded[kAddressSize];
   size_t out = 0;
-  bool ascii = true;
   for (size_t i = 0; i < length; i++, out++) {
     if (out == sizeof decoded) return false;
-    decoded[out] = host[i];
-    if (host[i] == '%' && i + 2 < length && HexValue(host[i + 1]) >= 0 && HexValue(host[i + 2]) >= 0) {
-      decoded[out] = static_cast<char>(HexValue(host[i + 1]) << 4 | HexValue(host[i + 2]));
-      i += 2;
-    }
-    unsigned char c = static_cast<unsigned char>(decoded[out]);
-    if (IsForbiddenInDomain(c)) return false;
-    ascii = ascii && c < 0x80;
+    // Negative unless both digits are hex: -16 | low and high * 16 | -1 both are.
+    const int escaped = host[i] == '%' && i + 2 < length ? HexValue(host[i + 1]) * 16 | HexValue(host[i + 2]) : -1;
+    decoded[out] = escaped >= 0 ? static_cast<char>(escaped) : host[i];
+    if (escaped >= 0) i += 2;
+    if (IsForbiddenInDomain(static_cast<unsigned char>(decoded[out]))) return false;
   }
-  return !ascii || IsNameOrIpv4(decoded, out);
+  return IsNameOrIpv4(decoded, out);
 }
 
 bool HasHost(const char* text) {
@@ -129,13 +128,13 @@ bool HasHost(const char* text) {
   const char* hostEnd = host;
   for (bool bracketed = false; hostEnd < end && (bracketed || *hostEnd != ':'); hostEnd++)
     bracketed = *hostEnd == '[' ? true : *hostEnd == ']' ? false : bracketed;
-  uint64_t port = 0;
+  uint32_t port = 0;
   for (const char* c = hostEnd + 1; c < end; c++) {
-    if (!IsDigit(*c)) return false;
-    port = port > 65535 ? port : port * 10 + (*c - '0');
+    port = port * 10 + (*c - '0');
+    if (!IsDigit(*c) || port > 65535) return false;
   }
   size_t length = static_cast<size_t>(hostEnd - host);
-  if (length == 0 || port > 65535) return false;
+  if (length == 0) return false;
   if (*host == '[') return length >= 2 && host[length - 1] == ']' && IsIpv6(host + 1, host + length - 1);
   return IsDomain(host, length);
 }

@@ -1,5 +1,7 @@
 // The prompt window: a label, one edit field and the "Open desk" button on a dark
-// background. Plain Win32 controls: no font, no focus, no dialog navigation.
+// background. Plain Win32 controls: no font, no focus, no dialog navigation. The windows and
+// their loop are Unicode, so that a pasted or typed character outside the code page reaches
+// the address rules whole, never as a best-fit look-alike ('/' for U+2215, a blank for U+3000).
 #include "prompt.h"
 
 #include "../address/address.h"
@@ -9,13 +11,15 @@
 HWND g_editControl;
 
 static void OnOpenDesk(HWND window) {
-  GetWindowTextA(g_editControl, g_address, kAddressSize);
+  wchar_t typed[kAddressSize];
+  GetWindowTextW(g_editControl, typed, kAddressSize);
+  CopyWideToAddress(typed);
   TrimAddress();
-  CompleteScheme();
+  const bool web = CompleteScheme();
   EncodeAddress();
-  // What was typed is opened, but an address without a host opens no page: saved, it would
+  // What was typed is opened, but an address that names no web page is never saved: it would
   // be opened at every start and the prompt would never come back.
-  if (HasHost(g_address)) SaveAddress();
+  if (web && HasHost(g_address)) SaveAddress();
   LaunchAddress();
   DestroyWindow(window);
 }
@@ -34,11 +38,11 @@ LRESULT CALLBACK PromptWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
 }
 
 static void CreateControls(HWND window, HINSTANCE instance) {
-  CreateWindowExA(0, "STATIC", "Paste your published Tarvo address", WS_CHILD | WS_VISIBLE,
+  CreateWindowExW(0, L"STATIC", L"Paste your published Tarvo address", WS_CHILD | WS_VISIBLE,
                   20, 16, 400, 24, window, nullptr, instance, nullptr);
-  g_editControl = CreateWindowExA(0, "EDIT", "", WS_CHILD | WS_VISIBLE | WS_BORDER | ES_AUTOHSCROLL,
+  g_editControl = CreateWindowExW(0, L"EDIT", L"", WS_CHILD | WS_VISIBLE | WS_BORDER | ES_AUTOHSCROLL,
                                   20, 48, 400, 28, window, nullptr, instance, nullptr);
-  CreateWindowExA(0, "BUTTON", "Open desk", WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, 20, 88, 140, 32,
+  CreateWindowExW(0, L"BUTTON", L"Open desk", WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, 20, 88, 140, 32,
                   window, reinterpret_cast<HMENU>(static_cast<INT_PTR>(kOpenDeskId)), instance, nullptr);
 }
 
@@ -52,7 +56,7 @@ void RunPrompt(HINSTANCE instance) {
   windowClass.lpszClassName = "Tarvo";
   // Without a window nothing could ever end the loop below.
   if (RegisterClassA(&windowClass) == 0) return;
-  HWND window = CreateWindowExA(0, "Tarvo", "Tarvo", WS_CAPTION | WS_SYSMENU, CW_USEDEFAULT,
+  HWND window = CreateWindowExW(0, L"Tarvo", L"Tarvo", WS_CAPTION | WS_SYSMENU, CW_USEDEFAULT,
                                 CW_USEDEFAULT, 460, 180, nullptr, nullptr, instance, nullptr);
   if (window == nullptr) return;
   CreateControls(window, instance);
@@ -60,8 +64,8 @@ void RunPrompt(HINSTANCE instance) {
 
   MSG message = {};
   // -1 is an error, not a message: looping on it would spin for ever.
-  while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+  while (GetMessageW(&message, nullptr, 0, 0) > 0) {
     TranslateMessage(&message);
-    DispatchMessageA(&message);
+    DispatchMessageW(&message);
   }
 }

@@ -470,7 +470,7 @@ class Wine:
 
     def reset(self, files):
         """Clears what earlier scenarios left and puts this one's files in place."""
-        for path in [os.path.join(self.root, n) for n in ("calls.log", "tarvo.url", "spawn.spec")] + [self.planted_log]:
+        for path in [os.path.join(self.root, n) for n in ("calls.log", "tarvo.url", "spawn.spec", "shift-released")] + [self.planted_log]:
             if os.path.exists(path):
                 os.remove(path)
         for name in ["appdata", "Tarvo"] + [n for n in os.listdir(self.root) if n.startswith("pp")]:
@@ -803,6 +803,8 @@ def run_scenario(wine, screen, builds, scenario):
             windows = poll(lambda: len(screen.prompt_windows()) == len(processes) and screen.prompt_windows())
             if not windows:
                 failures.append("the prompt never appeared")
+    if scenario["shift"] and not poll(lambda: os.path.exists(os.path.join(wine.root, "shift-released"))):
+        failures.append("Shift was never let go")
     for action in scenario["prompt"] if scenario["prompt"] and not failures else []:
         if not screen.act(windows[0], action):
             failures.append("%s failed" % (action,))

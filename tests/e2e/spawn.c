@@ -1,7 +1,8 @@
 /* Starts a program with an exact command line and environment, which wine itself cannot:
    it rebuilds both. The file named by its argument holds NUL-terminated records: the
    command line, then "NAME=value" to set a variable or "-NAME" to remove one, or "!shift" to
-   hold Shift down (SendInput) from before the start until the program waits for input.
+   hold Shift down (SendInput) from before the start until the program waits for input, and
+   then write "shift-released" in the working folder.
    Exits with the child's exit status, or 250 when the child could not be started. */
 #include <stdio.h>
 #include <string.h>
@@ -22,10 +23,7 @@ static int Overridden(const char* entry, const char* spec, const char* specEnd) 
 }
 
 static void PressShift(DWORD flags) {
-  INPUT input = {0};
-  input.type = INPUT_KEYBOARD;
-  input.ki.wVk = VK_SHIFT;
-  input.ki.dwFlags = flags;
+  INPUT input = {INPUT_KEYBOARD, {.ki = {VK_SHIFT, 0, flags, 0, 0}}};
   SendInput(1, &input, sizeof input);
 }
 
@@ -49,12 +47,14 @@ int main(int argc, char** argv) {
   STARTUPINFOA startup = {sizeof startup};
   PROCESS_INFORMATION process;
   if (shift) PressShift(0);
-  if (!CreateProcessA(NULL, g_spec, NULL, NULL, FALSE, 0, g_environment, NULL, &startup, &process))
-    return 250;
+  BOOL started = CreateProcessA(NULL, g_spec, NULL, NULL, FALSE, 0, g_environment, NULL, &startup, &process);
   if (shift) {
-    WaitForInputIdle(process.hProcess, 60000);
+    if (started) WaitForInputIdle(process.hProcess, 60000);
     PressShift(KEYEVENTF_KEYUP);
+    FILE* released = fopen("shift-released", "wb");
+    if (released != NULL) fclose(released);
   }
+  if (!started) return 250;
   WaitForSingleObject(process.hProcess, INFINITE);
   DWORD status = 250;
   GetExitCodeProcess(process.hProcess, &status);

@@ -202,10 +202,12 @@ ATOM RegisterClassA(const WNDCLASSA* windowClass) {
   return g_fake.failRegister ? 0 : 0xC001;
 }
 
-HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR text, DWORD style, int x, int y,
+// The tests' window texts are ASCII, so they are recorded narrow.
+HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR text, DWORD style, int x, int y,
                      int width, int height, HWND parent, HMENU menu, HINSTANCE, void* param) {
   if (parent == nullptr && g_fake.failMainWindow) return nullptr;
-  g_fake.windows.push_back({exStyle, className, text, style, x, y, width, height, parent,
+  g_fake.windows.push_back({exStyle, std::string(className, className + wcslen(className)), std::string(text, text + wcslen(text)),
+                            style, x, y, width, height, parent,
                             reinterpret_cast<INT_PTR>(menu), param != nullptr});
   return reinterpret_cast<HWND>(static_cast<INT_PTR>(g_fake.windows.size()));
 }
@@ -224,7 +226,7 @@ HBRUSH CreateSolidBrush(COLORREF colour) {
   return reinterpret_cast<HBRUSH>(0xb0);
 }
 
-BOOL GetMessageA(MSG* message, HWND, UINT, UINT) {
+BOOL GetMessageW(MSG* message, HWND, UINT, UINT) {
   if (g_fake.messages.empty()) return 0;
   BOOL result = g_fake.messages.front();
   g_fake.messages.erase(g_fake.messages.begin());
@@ -232,14 +234,14 @@ BOOL GetMessageA(MSG* message, HWND, UINT, UINT) {
   return result;
 }
 BOOL TranslateMessage(const MSG*) { return FALSE; }
-LRESULT DispatchMessageA(const MSG*) { g_fake.dispatched++; return 0; }
+LRESULT DispatchMessageW(const MSG*) { g_fake.dispatched++; return 0; }
 
 // Like the real call: at most size - 1 characters and a NUL.
-int GetWindowTextA(HWND, LPSTR text, int size) {
+int GetWindowTextW(HWND, LPWSTR text, int size) {
   g_fake.effects.push_back("GetWindowText");
   int length = static_cast<int>(g_fake.editText.size()) < size - 1 ? static_cast<int>(g_fake.editText.size()) : size - 1;
-  memcpy(text, g_fake.editText.data(), length);
-  text[length] = '\0';
+  std::copy(g_fake.editText.begin(), g_fake.editText.begin() + length, text);
+  text[length] = L'\0';
   return length;
 }
 

@@ -122,16 +122,16 @@ UINT GetSystemDirectoryA(LPSTR buffer, UINT size);
 BOOL SetCurrentDirectoryA(LPCSTR path);
 
 ATOM RegisterClassA(const WNDCLASSA* windowClass);
-HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR text, DWORD style, int x, int y,
+HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR text, DWORD style, int x, int y,
                      int width, int height, HWND parent, HMENU menu, HINSTANCE instance, void* param);
 BOOL ShowWindow(HWND window, int showCommand);
 HICON LoadIconA(HINSTANCE instance, LPCSTR name);
 HCURSOR LoadCursorA(HINSTANCE instance, LPCSTR name);
 HBRUSH CreateSolidBrush(COLORREF colour);
-BOOL GetMessageA(MSG* message, HWND window, UINT first, UINT last);
+BOOL GetMessageW(MSG* message, HWND window, UINT first, UINT last);
 BOOL TranslateMessage(const MSG* message);
-LRESULT DispatchMessageA(const MSG* message);
-int GetWindowTextA(HWND window, LPSTR text, int size);
+LRESULT DispatchMessageW(const MSG* message);
+int GetWindowTextW(HWND window, LPWSTR text, int size);
 LRESULT DefWindowProcA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 void PostQuitMessage(int exitCode);
 BOOL DestroyWindow(HWND window);

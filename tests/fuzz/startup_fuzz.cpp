@@ -1,9 +1,9 @@
 // The start-up decision on an arbitrary command line, slot, certificate table and saved
-// file: nothing is read or written outside a buffer (the sanitizers watch), an address taken
-// from the command line holds nothing outside ASCII, and one taken from the slot or the saved
-// file always has a scheme and never the placeholder marker; one from the saved file never holds a blank or a quote that could split it into
-// browser arguments; one from the slot is the slot's text and at most a tag after it, the
-// very tag that tarvo-stamp's --show reads from the same table.
+// file: nothing is read or written outside a buffer (the sanitizers watch); an address taken
+// from the command line holds nothing outside ASCII; one taken from the slot or the saved file
+// always has a scheme and never the placeholder marker; one from the saved file never holds a
+// blank or a quote that could split it into browser arguments; one from the slot is the slot's
+// text and at most a tag after it, the very tag that tarvo-stamp's --show reads from the table.
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>

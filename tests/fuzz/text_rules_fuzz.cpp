@@ -35,7 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   CompleteScheme();
   Require(strlen(g_address) <= static_cast<size_t>(kAddressLength));
   Require(HasScheme(g_address));
-  if (strncasecmp(trimmed.c_str(), "http", 4) != 0) Require(g_address == ("https://" + trimmed).substr(0, kAddressLength));
+  const bool typedScheme = strncasecmp(trimmed.c_str(), "https:", 6) == 0 || strncasecmp(trimmed.c_str(), "http:", 5) == 0;
+  if (!typedScheme) Require(g_address == ("https://" + trimmed).substr(0, kAddressLength));
 
   EncodeAddress();
   const std::string encoded = g_address;

@@ -183,32 +183,30 @@ bool Parse(int argc, char** argv, Command* command, std::string* error) {
   return error->empty();
 }
 
-// A text a terminal only shows: controls (C0, DEL, C1), line and paragraph separators and
-// the marks that reorder text are written as escapes, and so is a byte that is not UTF-8, so
-// that no field can end its line, forge another, or move what follows.
+// What a terminal acts on rather than shows: controls (C0, DEL, C1), line and paragraph
+// separators, and the marks that reorder text.
+bool IsActive(uint32_t point) {
+  return point < 0x20 || (point >= 0x7F && point < 0xA0) || point == 0x61C || (point >= 0x200E && point <= 0x200F) ||
+         (point >= 0x2028 && point <= 0x202E) || (point >= 0x2066 && point <= 0x2069);
+}
+
+// The text with what is active, a byte that is not UTF-8 and the backslash written as
+// escapes, so that no field can end its line, forge another, or move what follows.
 std::string Printable(const std::string& text) {
   std::string shown;
   char escape[16];
-  for (size_t at = 0; at < text.size();) {
-    const unsigned char c = static_cast<unsigned char>(text[at]);
-    const size_t length = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
-    uint32_t codePoint = length == 1 ? c : length == 2 ? c & 0x1F : length == 3 ? c & 0x0F : c & 0x07;
-    bool whole = length != 0 && at + length <= text.size();
-    for (size_t i = 1; whole && i < length; i++) {
-      whole = (static_cast<unsigned char>(text[at + i]) & 0xC0) == 0x80;
-      codePoint = codePoint << 6 | (static_cast<unsigned char>(text[at + i]) & 0x3F);
+  for (size_t at = 0, start = 0; at < text.size(); start = at) {
+    uint32_t point = 0;
+    if (!NextCodePoint(text, &at, &point)) {
+      snprintf(escape, sizeof escape, "\\x%02x", static_cast<unsigned char>(text[start]));
+      shown += escape;
+      at = start + 1;
+    } else if (IsActive(point)) {
+      snprintf(escape, sizeof escape, point == '\n' ? "\\n" : point < 0x80 ? "\\x%02x" : "\\u%04x", static_cast<unsigned>(point));
+      shown += escape;
+    } else {
+      shown += point == '\\' ? "\\\\" : text.substr(start, at - start);
     }
-    const bool control = codePoint < 0x20 || (codePoint >= 0x7F && codePoint < 0xA0) ||
-                         (codePoint >= 0x200E && codePoint <= 0x200F) || (codePoint >= 0x2028 && codePoint <= 0x202E) ||
-                         (codePoint >= 0x2066 && codePoint <= 0x2069);
-    if (!whole) snprintf(escape, sizeof escape, "\\x%02x", c);
-    else if (codePoint == '\n') snprintf(escape, sizeof escape, "\\n");
-    else if (codePoint == '\\') snprintf(escape, sizeof escape, "\\\\");
-    else if (control && codePoint < 0x80) snprintf(escape, sizeof escape, "\\x%02x", static_cast<unsigned>(codePoint));
-    else if (control) snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(codePoint));
-    if (whole && !control && codePoint != '\\') shown.append(text, at, length);
-    else shown += escape;
-    at += whole ? length : 1;
   }
   return shown;
 }
@@ -305,11 +303,12 @@ int WriteTagCertificate(const std::string& path) {
   return error.empty() ? 0 : Fail(error);
 }
 
-// As GNU's close_stdout: a full disk or a closed pipe never passes for success.
+// As GNU's close_stdout: a full disk or a closed pipe never passes for success, and a standard
+// output closed by the caller is no failure of a mode that wrote nothing there.
 int CloseStandardOutput(int status) {
   const bool flushed = fflush(stdout) == 0 && !ferror(stdout);
   const int reason = errno;
-  if (fclose(stdout) == 0 && flushed) return status;
+  if ((fclose(stdout) == 0 || errno == EBADF) && flushed) return status;
   if (status == 0) Fail(std::string("standard output: ") + strerror(flushed ? errno : reason));
   return 1;
 }

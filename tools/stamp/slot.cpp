@@ -5,12 +5,14 @@
 
 #include <algorithm>
 
+#include "../../src/address/address.h"
+
 namespace {
 
 bool IsSlotAt(const Image& image, size_t at, size_t end) {
   if (end - at < kSlotLength + 1 || image[at] != 'h' || image[at + kSlotLength] != '\0') return false;
   const char* text = reinterpret_cast<const char*>(&image[at]);
-  if (strncmp(text, "https://", 8) != 0 && strncmp(text, "http://", 7) != 0) return false;
+  if (!HasScheme(text)) return false;
   size_t i = 0;
   while (i < kSlotLength && text[i] > ' ' && text[i] < 0x7F) i++;
   while (i < kSlotLength && text[i] == ' ') i++;

@@ -7,7 +7,7 @@
 std::string CheckAddress(const std::string& address) {
   if (address.size() > kSlotLength)
     return "the address is " + std::to_string(address.size()) + " bytes long; the slot holds at most 180";
-  if (address.compare(0, 8, "https://") != 0) return "the address must begin with \"https://\"";
+  if (address.compare(0, sizeof kHttps - 1, kHttps) != 0) return "the address must begin with \"https://\"";
   // A browser drops a double quote from its command line and would open another page.
   for (unsigned char c : address)
     if (c <= ' ' || c >= 0x7F || c == '"')
@@ -15,6 +15,7 @@ std::string CheckAddress(const std::string& address) {
              "percent-encode it (%20 for a blank, %22 for a quote)";
   if (!HasHost(address.c_str()))
     return "the address names no host that a browser can open: the host follows https:// (as in "
-           "https://desk.example.org/team), a port is digits up to 65535, an IPv4 address four numbers up to 255";
+           "https://desk.example.org/team), a port is digits up to 65535, and a host ending in a number must be an "
+           "IPv4 address as a browser reads it";
   return "";
 }

@@ -86,6 +86,8 @@ void SetStrings(Node& node, const std::u16string& name) {
   for (Node& child : node.children) SetStrings(child, name);
 }
 
+}  // namespace
+
 // The next code point of UTF-8 text, or false for a malformed, overlong or surrogate one.
 bool NextCodePoint(const std::string& text, size_t* at, uint32_t* point) {
   static const uint32_t kSmallest[] = {0, 0x80, 0x800, 0x10000};
@@ -101,8 +103,6 @@ bool NextCodePoint(const std::string& text, size_t* at, uint32_t* point) {
   *at += extra + 1;
   return *point >= kSmallest[extra] && *point <= 0x10FFFF && !(*point >= 0xD800 && *point <= 0xDFFF);
 }
-
-}  // namespace
 
 std::string CheckName(const std::string& name, std::u16string* utf16) {
   utf16->clear();

@@ -9,5 +9,7 @@ constexpr size_t kNameCharacters = 64;  // the most a launcher's name may have
 std::string CheckName(const std::string& name, std::u16string* utf16);
 // Rewrites the version block with the name; the rest of it stays as it was.
 std::string SetVersionName(std::vector<Resource>& resources, const std::u16string& name);
+// Reads the code point at *at and moves past it; false for a malformed, overlong or surrogate one.
+bool NextCodePoint(const std::string& text, size_t* at, uint32_t* point);
 // The name in the version block's "FileDescription", as UTF-8; "" when there is none.
 std::string VersionName(const std::vector<Resource>& resources);
