@@ -18,7 +18,7 @@ function(refuse message)
   message(FATAL_ERROR "installer/msi.cmake: ${message}")
 endfunction()
 
-foreach(program wixl msibuild faketime touch mktemp)
+foreach(program wixl msibuild faketime cp touch mktemp)
   find_program(${program}_program ${program})
   if(NOT ${program}_program)
     refuse("${program} is missing: install Debian's wixl, msitools and faketime")
@@ -106,8 +106,8 @@ function(run)
   endif()
 endfunction()
 string(REPLACE ";" "\\;" name "${NAME}")
-file(COPY_FILE "${launcher}" "${work}/Tarvo.exe")
-execute_process(COMMAND touch -d "${fixed_time}Z" "${work}/Tarvo.exe" COMMAND_ERROR_IS_FATAL ANY)  # the cabinet keeps its time
+run(cp -- "${launcher}" Tarvo.exe)
+run(touch -d "${fixed_time}Z" Tarvo.exe)  # the cabinet keeps its time
 run(wixl -a x64 -D "Name=${name}" -D Version=${VERSION} -D ProductCode=${product_code} -D UpgradeCode=${upgrade}
   -D LauncherComponent=${launcher_component} -D ShortcutComponent=${shortcut_component} -D Launcher=Tarvo.exe
   -D BuiltInAddress=${built_in} -o package.msi "${CMAKE_CURRENT_LIST_DIR}/Tarvo.wxs")
@@ -124,7 +124,10 @@ run(msibuild package.msi
   -q "UPDATE RemoveFile SET DirProperty = 'TarvoFolder' WHERE FileKey = 'TarvoFolderWhenEmpty'"
   -q "DELETE FROM Upgrade WHERE ActionProperty = 'WIX_UPGRADE_DETECTED'"
   -q "INSERT INTO Upgrade (UpgradeCode, VersionMin, VersionMax, Attributes, ActionProperty) VALUES ('{${upgrade}}', '0.0.0', '${VERSION}', 769, 'WIX_UPGRADE_DETECTED')")
-file(RENAME "${work}/package.msi" "${out}")
+file(RENAME "${work}/package.msi" "${out}" RESULT renamed)
 file(REMOVE_RECURSE "${work}")
+if(NOT renamed EQUAL 0)
+  refuse("${OUT}: ${renamed}")
+endif()
 message(STATUS "Packed ${LAUNCHER} into ${OUT}: desk \"${NAME}\" ${VERSION}, product code {${product_code}}, "
   "${address_note}")
