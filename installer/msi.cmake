@@ -1,41 +1,55 @@
-# Packs one launcher, as it is, into a Windows Installer package for managed installs:
-#   cmake -DLAUNCHER=Tarvo.exe [-DNAME=Tarvo] [-DVERSION=1.0.0] [-DOUT=Tarvo.msi] -P installer/msi.cmake
-# LAUNCHER is the release or any stamped, branded or signed launcher; NAME names the Start
-# menu shortcut and the entry in Apps & features; VERSION defaults to the project's. Paths are
-# taken from the folder cmake runs in. Two runs with the same inputs give the same bytes.
+# Packs one launcher, as it is, into the Windows Installer package of one desk:
+#   cmake -DLAUNCHER=Tarvo.exe [-DNAME=Tarvo] [-DVERSION=1.0.0] [-DOUT=Tarvo.msi] [-DSTAMP=tarvo-stamp]
+#         -P installer/msi.cmake
+# LAUNCHER is the release or any stamped, branded or signed launcher. NAME is the desk: its Start
+# menu shortcut, its entry in Apps & features, its folder Program Files\Tarvo\NAME and the codes
+# that tell its install from another desk's. VERSION defaults to the project's. STAMP is a
+# tarvo-stamp built for this machine (default: the one on PATH), whose --show says whether the
+# launcher has a built-in address. Paths are taken from the folder cmake runs in. Two runs with
+# the same inputs give the same bytes.
 cmake_minimum_required(VERSION 3.25)
 
-# The upgrade code never changes, so that every newer package replaces an older one.
-set(upgrade_code 3B8E2C53-7E0C-4F0F-9A57-6F2B0D1C9E41)
+# Every code is a name-based UUID in this namespace.
+set(namespace 3B8E2C53-7E0C-4F0F-9A57-6F2B0D1C9E41)
 set(fixed_time "2026-01-01 00:00:00")  # every time in the package: wixl takes no SOURCE_DATE_EPOCH
+set(usage "cmake -DLAUNCHER=Tarvo.exe [-DNAME=Tarvo] [-DVERSION=x.y.z] [-DOUT=Tarvo.msi] [-DSTAMP=tarvo-stamp] -P installer/msi.cmake")
 
 function(refuse message)
   message(FATAL_ERROR "installer/msi.cmake: ${message}")
 endfunction()
 
-foreach(program wixl msibuild faketime touch)
+foreach(program wixl msibuild faketime cp touch mktemp)
   find_program(${program}_program ${program})
   if(NOT ${program}_program)
     refuse("${program} is missing: install Debian's wixl, msitools and faketime")
   endif()
 endforeach()
 if(NOT DEFINED LAUNCHER)
-  refuse("usage: cmake -DLAUNCHER=Tarvo.exe [-DNAME=Tarvo] [-DVERSION=x.y.z] [-DOUT=Tarvo.msi] -P installer/msi.cmake")
+  refuse("usage: ${usage}")
 endif()
 get_filename_component(launcher "${LAUNCHER}" ABSOLUTE)
 if(NOT EXISTS "${launcher}" OR IS_DIRECTORY "${launcher}")
   refuse("${LAUNCHER}: no such file")
 endif()
+if(NOT DEFINED STAMP)
+  find_program(STAMP tarvo-stamp)
+  if(NOT STAMP)
+    refuse("no tarvo-stamp on PATH: give -DSTAMP=build/windows/native/tools/stamp/tarvo-stamp, which "
+           "cmake --build --preset windows --target msi builds, or install the tarvo-stamp package")
+  endif()
+endif()
 if(NOT DEFINED NAME)
   set(NAME Tarvo)
 endif()
-# The shortcut's file name, and text inside the package's XML.
+# NAME names a folder, a shortcut and a registry key that Windows Installer formats (where [ and ]
+# are its own); wixl 0.101 writes ASCII alone. Windows compares those names without case, so the
+# codes that follow the desk do too.
 string(LENGTH "${NAME}" name_length)
-string(ASCII 1 first_control)
-string(ASCII 31 last_control)
-if(name_length EQUAL 0 OR name_length GREATER 64 OR NAME MATCHES "[\\/:*?\"<>|&${first_control}-${last_control}]"
-   OR NAME MATCHES "^ | $|\\.$")
-  refuse("NAME '${NAME}' must have 1 to 64 characters, none of \\ / : * ? \" < > | & or a control character, no blank at either end and no '.' at the end")
+string(TOLOWER "${NAME}" desk)
+if(name_length EQUAL 0 OR name_length GREATER 64 OR NOT NAME MATCHES "^[ -~]+$" OR NAME MATCHES "[][\\/:*?\"<>|&]"
+   OR NAME MATCHES "^ | $|\\.$" OR desk MATCHES "^(con|prn|aux|nul|com[1-9]|lpt[1-9])( *\\.|$)")
+  refuse("NAME '${NAME}' must have 1 to 64 ASCII characters, none of \\ / : * ? \" < > | & [ ] or a control "
+         "character, no blank at either end, no '.' at the end, and not be a device name such as CON or NUL")
 endif()
 if(NOT DEFINED VERSION)
   file(STRINGS "${CMAKE_CURRENT_LIST_DIR}/../CMakeLists.txt" project REGEX "^project\\(Tarvo VERSION ")
@@ -50,29 +64,38 @@ if(NOT DEFINED OUT)
 endif()
 get_filename_component(out "${OUT}" ABSOLUTE)
 
-# The launcher's built-in address: its one 180-character field, a scheme and spaces. Without
-# a usable one (a placeholder holds ".invalid") the administrator must give DESK_ADDRESS.
-file(STRINGS "${launcher}" slots LENGTH_MINIMUM 180 LENGTH_MAXIMUM 180 REGEX "^https?://[!-~]* *$")
-list(LENGTH slots slot_count)
-if(NOT slot_count EQUAL 1)
-  refuse("${LAUNCHER}: not a Tarvo launcher (no built-in address slot)")
+# Whether the launcher has a built-in address is tarvo-stamp's to say, by the rule the launcher
+# follows; without one the administrator must give DESK_ADDRESS.
+execute_process(COMMAND "${STAMP}" --show -- "${launcher}" RESULT_VARIABLE status OUTPUT_VARIABLE shown
+  ERROR_VARIABLE reason)
+if(NOT status EQUAL 0 OR NOT shown MATCHES "(^|\n)used: (yes|no)")
+  refuse("${LAUNCHER}: not a Tarvo launcher that ${STAMP} can read (status ${status}): ${reason}")
 endif()
-if(slots MATCHES "\\.invalid")
-  set(built_in no)
-  set(address_note "DESK_ADDRESS required")
-else()
-  set(built_in yes)
+set(built_in ${CMAKE_MATCH_2})
+set(address_note "DESK_ADDRESS required")
+if(built_in STREQUAL "yes")
   set(address_note "DESK_ADDRESS optional: the launcher has a built-in address")
 endif()
 
-# Derived from everything that goes in, so a package names its contents and repeats.
-file(SHA256 "${launcher}" launcher_digest)
-string(UUID product_code NAMESPACE ${upgrade_code} NAME "product ${VERSION} ${NAME} ${launcher_digest}" TYPE SHA1 UPPER)
-string(UUID package_code NAMESPACE ${upgrade_code} NAME "package ${VERSION} ${NAME} ${launcher_digest}" TYPE SHA1 UPPER)
+# The desk's own codes follow its name; the package's follow every input, so that a package
+# differs in its codes whenever it differs in its bytes, and a rebuild is a new product that
+# replaces the old (a major upgrade).
+foreach(code upgrade launcher_component shortcut_component)
+  string(UUID ${code} NAMESPACE ${namespace} NAME "${code} ${desk}" TYPE SHA1 UPPER)
+endforeach()
+set(inputs "${VERSION} ${NAME} ${built_in}")
+foreach(file "${launcher}" "${CMAKE_CURRENT_LIST_DIR}/Tarvo.wxs" "${CMAKE_CURRENT_LIST_FILE}")
+  file(SHA256 "${file}" digest)
+  string(APPEND inputs " ${digest}")
+endforeach()
+string(UUID product_code NAMESPACE ${namespace} NAME "product ${inputs}" TYPE SHA1 UPPER)
+string(UUID package_code NAMESPACE ${namespace} NAME "package ${inputs}" TYPE SHA1 UPPER)
 
-set(work "${out}.work")
-file(REMOVE_RECURSE "${work}")
-file(MAKE_DIRECTORY "${work}")
+execute_process(COMMAND mktemp -d "${out}.XXXXXX" OUTPUT_VARIABLE work OUTPUT_STRIP_TRAILING_WHITESPACE
+  RESULT_VARIABLE status ERROR_VARIABLE reason)
+if(NOT status EQUAL 0)
+  refuse("cannot make a work folder beside ${OUT}: ${reason}")
+endif()
 # Runs a command in the work folder at the fixed time; a ';' in an argument is written "\;".
 function(run)
   execute_process(COMMAND faketime -f "@${fixed_time}" ${ARGN} WORKING_DIRECTORY "${work}" RESULT_VARIABLE status
@@ -82,15 +105,29 @@ function(run)
     refuse("${ARGV0} failed: ${output}")
   endif()
 endfunction()
-file(COPY_FILE "${launcher}" "${work}/Tarvo.exe")
-execute_process(COMMAND touch -d "${fixed_time}Z" "${work}/Tarvo.exe" COMMAND_ERROR_IS_FATAL ANY)  # the cabinet keeps its time
-run(wixl -a x64 -D "Name=${NAME}" -D Version=${VERSION} -D ProductCode=${product_code} -D Launcher=Tarvo.exe
+string(REPLACE ";" "\\;" name "${NAME}")
+run(cp -- "${launcher}" Tarvo.exe)
+run(touch -d "${fixed_time}Z" Tarvo.exe)  # the cabinet keeps its time
+run(wixl -a x64 -D "Name=${name}" -D Version=${VERSION} -D ProductCode=${product_code} -D UpgradeCode=${upgrade}
+  -D LauncherComponent=${launcher_component} -D ShortcutComponent=${shortcut_component} -D Launcher=Tarvo.exe
   -D BuiltInAddress=${built_in} -o package.msi "${CMAKE_CURRENT_LIST_DIR}/Tarvo.wxs")
 # What wixl 0.101 cannot write: the derived package code, DESK_ADDRESS among the properties
-# passed to an elevated install, and HKMU (HKLM per machine, HKCU per user), which it writes as 4.
-run(msibuild package.msi -s "${NAME}" Tarvo "x64\;1033" "{${package_code}}")
-run(msibuild package.msi -q "UPDATE Property SET Value = 'DESK_ADDRESS\;WIX_DOWNGRADE_DETECTED\;WIX_UPGRADE_DETECTED' WHERE Property = 'SecureCustomProperties'")
-run(msibuild package.msi -q "UPDATE Registry SET Root = -1 WHERE Root = 4")
-file(RENAME "${work}/package.msi" "${out}")
+# passed to an elevated install, HKMU (HKLM per machine, HKCU per user), which it writes as 4,
+# the folder that RemoveFolder names (it takes its component's), and an upgrade row that
+# includes its maximum version: 769 is 512, that, with 256, its minimum 0.0.0 included (every
+# version, as a missing minimum would be, which Wine does not take), and 1, migrate features.
+# Attributes is a key of the Upgrade table, so the row is written anew.
+run(msibuild package.msi -s "${name}" Tarvo "x64\;1033" "{${package_code}}")
+run(msibuild package.msi
+  -q "UPDATE Property SET Value = 'DESK_ADDRESS\;WIX_DOWNGRADE_DETECTED\;WIX_UPGRADE_DETECTED' WHERE Property = 'SecureCustomProperties'"
+  -q "UPDATE Registry SET Root = -1 WHERE Root = 4"
+  -q "UPDATE RemoveFile SET DirProperty = 'TarvoFolder' WHERE FileKey = 'TarvoFolderWhenEmpty'"
+  -q "DELETE FROM Upgrade WHERE ActionProperty = 'WIX_UPGRADE_DETECTED'"
+  -q "INSERT INTO Upgrade (UpgradeCode, VersionMin, VersionMax, Attributes, ActionProperty) VALUES ('{${upgrade}}', '0.0.0', '${VERSION}', 769, 'WIX_UPGRADE_DETECTED')")
+file(RENAME "${work}/package.msi" "${out}" RESULT renamed)
 file(REMOVE_RECURSE "${work}")
-message(STATUS "Packed ${LAUNCHER} into ${OUT}: \"${NAME}\" ${VERSION}, product code {${product_code}}, ${address_note}")
+if(NOT renamed EQUAL 0)
+  refuse("${OUT}: ${renamed}")
+endif()
+message(STATUS "Packed ${LAUNCHER} into ${OUT}: desk \"${NAME}\" ${VERSION}, product code {${product_code}}, "
+  "${address_note}")

@@ -431,23 +431,16 @@ class Wine:
             f.write(command_line.encode("latin-1") + b"\0")
         return self.run([os.path.join(self.root, "spawn.exe"), E2E + "\\spawn.spec"], cwd=self.root)
 
-    def registry(self, root, key, value):
-        """A registry value's data, or None."""
-        result = subprocess.run([WINE, "reg", "query", root + "\\" + key, "/v", value], env=self.env,
-                                stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=WAIT)
-        found = [line.split(None, 2) for line in result.stdout.decode("latin-1").splitlines() if line.strip().startswith(value)]
-        return found[0][2].strip() if result.returncode == 0 and found and len(found[0]) == 3 else None
-
-    def registry_keys(self, root, key, value, data):
-        """The keys under key whose value holds exactly data."""
+    def registry_values(self, root, key, value):
+        """Each key's name under key (its last part) and its value's data, for the keys that hold value."""
         result = subprocess.run([WINE, "reg", "query", root + "\\" + key, "/s"], env=self.env,
                                 stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=WAIT)
-        found, current = [], None
+        found, current = {}, None
         for line in result.stdout.decode("latin-1").splitlines():
             if line.startswith("HKEY_"):
-                current = line.strip()
-            elif line.split(None, 2)[::2] == [value, data]:
-                found.append(current)
+                current = line.strip().rsplit("\\", 1)[-1]
+            elif line.split(None, 2)[:1] == [value]:
+                found[current] = (line.split(None, 2) + [""])[2]
         return found
 
     def kill_all(self):
@@ -535,9 +528,9 @@ def main():
     builds["signed"] = sign(work, builds["stamped"], "Tarvo-signed.exe")
     tagged_builds(work, builds, options.stamp_tool)
     subprocess.run([sys.executable, os.path.join(os.path.dirname(__file__), "..", "make_icons.py"), work], check=True)
+    builds["icon"], builds["stamp_native"] = os.path.join(work, "desk-a.ico"), options.stamp_tool
     build_packages(work, builds)
     builds["branded"] = os.path.join(work, "Tarvo-branded.exe")
-    builds["icon"], builds["stamp_native"] = os.path.join(work, "desk-a.ico"), options.stamp_tool
     subprocess.run([options.stamp_tool, builds["main"], BRANDED, "-o", builds["branded"], "--icon", builds["icon"],
                     "--name", "My desk"], check=True)
     screen = Screen(work, lambda: wine.prompt_fields())
@@ -552,7 +545,8 @@ def main():
             checks.append(lambda: stamp_replaces_a_held_output(wine, builds))
         if options.only in "WinVerifyTrust":
             checks.append(lambda: signatures_are_checked(wine, builds))
-        checks += [lambda step=step: managed_install(wine, builds, step) for step in MANAGED if options.only in step[0]]
+        installed = {}  # each desk's address and launcher, as the managed steps so far leave them
+        checks += [lambda step=step: managed_install(wine, builds, step, installed) for step in MANAGED if options.only in step[0]]
         if options.only in "msi: signed":
             checks.append(lambda: package_is_sound(builds))
         failed = sum(not passed() for passed in checks)
@@ -671,25 +665,55 @@ def stamp_replaces_a_held_output(wine, builds):
     return report("tarvo-stamp.exe and a held output", failures)
 
 
-# Managed installs: Tarvo.msi, packed by installer/msi.cmake, under Wine's msiexec, step by
-# step on one prefix: name, package, msiexec's arguments as its command line holds them (a
-# quote doubled inside quotes is one quote of the value), its exit status (Wine keeps the low
-# byte: 1603, a failed install, is 67), and the address installed afterwards (None: nothing;
-# "": none, the launcher's built-in one).
-MANAGED_ADDRESS = "https://desk.example.org/team"
+# Managed installs: PACKAGES (desk, launcher, version) under Wine's msiexec, step by step on one
+# prefix: name, package, msiexec's arguments as its command line holds them ("/x" removes by
+# product code), its exit status (Wine keeps the low byte: 1603, a failed install, is 67), and on
+# success the address its desk has afterwards (None: removed; "": none, the launcher's built-in
+# one). Every step checks every desk installed; a refused one changes nothing.
+PACKAGES = {"Tarvo.msi": ("Acme desk", "main", "1.0.0"), "Tarvo-again.msi": ("Acme desk", "main", "1.0.0"),
+            "Tarvo-newer.msi": ("Acme desk", "main", "1.0.1"), "Tarvo-resigned.msi": ("Acme desk", "resigned", "1.0.1"),
+            "HR.msi": ("Acme HR desk", "main", "1.0.0"), "Tarvo-built-in.msi": ("Tarvo", "address", "1.0.0")}
+TEAM, NEW, HR = "https://desk.example.org/team", "https://desk.example.org/new", "https://desk.example.org/hr"
 REFUSED = 1603 % 256
-MANAGED = [
-    ("msi: no address: refused, nothing installed", "release", ["/i"], REFUSED, None),
-    ("msi: http: refused", "release", ["/i", "DESK_ADDRESS=http://desk.example.org/team"], REFUSED, None),
-    ("msi: a blank: refused", "release", ["/i", 'DESK_ADDRESS="https://desk.example.org/a b"'], REFUSED, None),
-    ("msi: a double quote: refused", "quote", ["/i"], REFUSED, None),
-    ("msi: no host: refused", "release", ["/i", "DESK_ADDRESS=https://?x"], REFUSED, None),
-    ("msi: installed with an address", "release", ["/i", "DESK_ADDRESS=" + MANAGED_ADDRESS], 0, MANAGED_ADDRESS),
-    ("msi: upgraded without an address, which is kept", "newer", ["/i"], 0, MANAGED_ADDRESS),
-    ("msi: removed, each user's saved address left", "newer", ["/x"], 0, None),
-    ("msi: a launcher with a built-in address needs none", "built-in", ["/i"], 0, ""),
-    ("msi: that one removed", "built-in", ["/x"], 0, None),
-]
+# Each clause of the launch conditions: an address it refuses (None: the package copy whose
+# DESK_ADDRESS holds a double quote), and a near miss that it lets an installed desk change to.
+CLAUSES = [("no https://", "http://desk.example.org/team", "https://desk.example.org/http://"),
+           ("nothing after https://", "https://", "https://d"),
+           ("a slash for a host", "https:///team", "https://desk.example.org//team"),
+           ("a backslash for a host", "https://\\team", "https://desk.example.org\\team"),
+           ("'?' for a host", "https://?x", "https://desk.example.org?x"),
+           ("'#' for a host", "https://#x", "https://desk.example.org#x"),
+           ("':' for a host", "https://:443/team", "https://desk.example.org:443/team"),
+           ("a lone '@'", "https://@", "https://@d"),
+           ("'@' then '/'", "https://@/team", "https://@desk.example.org/team"),
+           ("'@' then a backslash", "https://@\\team", "https://@desk.example.org\\team"),
+           ("'@' then '?'", "https://@?x", "https://@desk.example.org?x"),
+           ("'@' then '#'", "https://@#x", "https://@desk.example.org#x"),
+           ("'@' then ':'", "https://@:443", "https://@desk.example.org:443"),
+           ("a blank", "https://desk.example.org/a b", "https://desk.example.org/a%20b"),
+           ("a double quote", None, "https://desk.example.org/a%22b"),
+           ("a tab", "https://desk.example.org/a\tb", "https://desk.example.org/a%09b"),
+           ("a line feed", "https://desk.example.org/a\nb", "https://desk.example.org/a%0Ab"),
+           ("a carriage return", "https://desk.example.org/a\rb", "https://desk.example.org/a%0Db")]
+given, again = (lambda address: 'DESK_ADDRESS="%s"' % address), ["/i", "REINSTALL=ALL"]
+MANAGED = ([("msi: no address: refused, nothing installed", "Tarvo.msi", ["/i"], REFUSED, None)]
+           + [("msi: %s: refused on a first install" % clause, "Tarvo-quote.msi" if bad is None else "Tarvo.msi",
+               ["/i"] + [given(bad)] * (bad is not None), REFUSED, None) for clause, bad, _ in CLAUSES]
+           + [("msi: installed with an address", "Tarvo.msi", ["/i", given(TEAM)], 0, TEAM)]
+           + [("msi: %s: its near miss reinstalled" % c, "Tarvo.msi", again + [given(good)], 0, good) for c, _, good in CLAUSES]
+           + [("msi: a reinstall given a blank and a switch: refused", "Tarvo.msi",
+               again + ["REINSTALLMODE=vomus", given(TEAM + " --user-agent=X")], REFUSED, None),
+              ("msi: a tab, its helper set on the command line: refused", "Tarvo.msi", again + ["Tab=zz", given(TEAM + "\tx")],
+               REFUSED, None),
+              ("msi: a reinstall changes the shortcut's and the remembered address", "Tarvo.msi", again + [given(NEW)], 0, NEW),
+              ("msi: an upgrade given http: refused", "Tarvo-newer.msi", ["/i", given("http://evil.example/")], REFUSED, None),
+              ("msi: upgraded without an address, which is kept", "Tarvo-newer.msi", ["/i"], 0, NEW),
+              ("msi: a second desk beside the first", "HR.msi", ["/i", given(HR)], 0, HR),
+              ("msi: a rebuild of the same version replaces its desk's alone", "Tarvo-resigned.msi", ["/i"], 0, NEW),
+              ("msi: one desk removed by product code, the other whole", "Tarvo-resigned.msi", ["/x"], 0, None),
+              ("msi: the other removed, nothing left", "HR.msi", ["/x"], 0, None),
+              ("msi: a launcher with a built-in address needs none", "Tarvo-built-in.msi", ["/i"], 0, ""),
+              ("msi: that one removed", "Tarvo-built-in.msi", ["/x"], 0, None)])
 
 
 def read_shortcut(path):
@@ -715,15 +739,21 @@ def read_shortcut(path):
 
 
 def build_packages(work, builds):
-    """The release's package twice, a newer one, and a signed copy, by installer/msi.cmake; and
-    a copy whose DESK_ADDRESS holds a double quote from the start, since Wine's msiexec drops
-    a quote that its command line holds doubled, as Windows' takes one in."""
-    script = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "installer", "msi.cmake")
-    for name, launcher, version in (("Tarvo.msi", "main", "1.0.0"), ("Tarvo-again.msi", "main", "1.0.0"),
-                                    ("Tarvo-newer.msi", "main", "1.0.1"), ("Tarvo-built-in.msi", "address", "1.0.0")):
-        builds[name] = os.path.join(work, name)
-        subprocess.run(["cmake", "-DLAUNCHER=" + builds[launcher], "-DVERSION=" + version, "-DOUT=" + builds[name], "-P", script],
-                       check=True, stdout=subprocess.DEVNULL)
+    """Each package of PACKAGES by installer/msi.cmake, and its product code; one from a copy of
+    installer/ whose Tarvo.wxs differs by a comment; a signed copy; and one whose DESK_ADDRESS holds
+    a double quote from the start, as Wine's msiexec drops a quote from its command line."""
+    installer = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "installer")
+    edited = os.path.join(work, "installer")
+    shutil.copytree(installer, edited, dirs_exist_ok=True)
+    open(os.path.join(edited, "Tarvo.wxs"), "a").write("<!-- edited -->\n")
+    builds["resigned"] = sign(work, builds["main"], "Tarvo-resigned.exe")
+    for package, (desk, launcher, version) in list(PACKAGES.items()) + [("edited.msi", PACKAGES["Tarvo.msi"])]:
+        builds[package] = os.path.join(work, package)
+        packed = subprocess.run(["cmake", "-DLAUNCHER=" + builds[launcher], "-DNAME=" + desk, "-DVERSION=" + version,
+                                 "-DOUT=" + builds[package], "-DSTAMP=" + builds["stamp_native"],
+                                 "-P", os.path.join(edited if package == "edited.msi" else installer, "msi.cmake")],
+                                check=True, stdout=subprocess.PIPE).stdout.decode()
+        builds[package + " code"] = packed[packed.index("product code {") + 13:packed.index("}") + 1]
     builds["Tarvo-signed.msi"] = sign(work, builds["Tarvo.msi"], "Tarvo-signed.msi")
     builds["Tarvo-quote.msi"] = os.path.join(work, "Tarvo-quote.msi")
     shutil.copy(builds["Tarvo.msi"], builds["Tarvo-quote.msi"])
@@ -733,58 +763,70 @@ def build_packages(work, builds):
 
 
 def package_is_sound(builds):
-    """The package signed and verified, without custom actions, authored for both scopes (per
-    machine unless MSIINSTALLPERUSER=1, no elevation asked for before that is known), and the
-    same bytes from two builds."""
+    """The package signed and verified, without custom actions, authored for both scopes (per machine
+    unless MSIINSTALLPERUSER=1, no elevation asked for up front, the address under HKMU, searched in
+    HKCU and HKLM: Wine installs per machine anyway), removing the old product before it installs,
+    a package code that follows the WiX source, and the same bytes from two builds."""
     failures, msi = [], builds["Tarvo.msi"]
     verified = subprocess.run(["osslsigncode", "verify", "-CAfile", os.path.join(os.path.dirname(msi), "signer.pem"), "-in",
                                builds["Tarvo-signed.msi"]], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     check("osslsigncode verify of the signed package", verified.returncode, 0, failures)
     msiinfo = lambda *what: subprocess.run(["msiinfo"] + list(what), stdout=subprocess.PIPE).stdout.decode()
+    column = lambda table, at: [row.split("\t")[at] for row in msiinfo("export", msi, table).splitlines()[3:]]
     check("custom actions", msiinfo("export", msi, "CustomAction").splitlines()[3:], [], failures)
     check("ALLUSERS", "ALLUSERS\t2" in msiinfo("export", msi, "Property").splitlines(), True, failures)
     check("word count: compressed, no elevation needed", "Source: 10 (a)" in msiinfo("suminfo", msi), True, failures)
+    check("registry roots: written, read", (column("Registry", 1), sorted(column("RegLocator", 1))), (["-1"], ["1", "2"]), failures)
+    sequence = dict(zip(column("InstallExecuteSequence", 0), map(int, column("InstallExecuteSequence", 2))))
+    check("RemoveExistingProducts after InstallValidate, before InstallInitialize",
+          sequence["InstallValidate"] < sequence["RemoveExistingProducts"] < sequence["InstallInitialize"], True, failures)
+    check("package codes of two WiX sources", len({msiinfo("suminfo", builds[p]).split("Revision")[1].split("\n")[0]
+                                                   for p in ("Tarvo.msi", "edited.msi")}), 2, failures)
     check("two builds give the same bytes", open(msi, "rb").read() == open(builds["Tarvo-again.msi"], "rb").read(), True,
           failures)
-    return report("msi: signed, verified, no custom actions, per machine or per user, the same bytes twice", failures)
+    return report("msi: signed, verified, no custom actions, both scopes, replacing, its own codes, the same bytes twice", failures)
 
 
-def managed_install(wine, builds, step):
+def managed_install(wine, builds, step, installed):
     name, package, arguments, status, address = step
     failures = []
+    desk, launcher = PACKAGES[package.replace("-quote", "")][:2]
     program_files = os.path.join(wine.prefix, "drive_c", "Program Files", "Tarvo")
     profile = os.path.join(wine.prefix, "drive_c", "users", getpass.getuser(), "AppData", "Roaming")
-    shortcut = os.path.join(profile, "Microsoft", "Windows", "Start Menu", "Programs", "Tarvo.lnk")
+    programs = os.path.join(profile, "Microsoft", "Windows", "Start Menu", "Programs")
     saved = os.path.join(profile, "Tarvo", "url.txt")
-    msi = builds[{"release": "Tarvo.msi", "newer": "Tarvo-newer.msi", "quote": "Tarvo-quote.msi",
-                  "built-in": "Tarvo-built-in.msi"}[package]]
-    launcher = builds["address" if package == "built-in" else "main"]
     if not os.path.exists(saved):  # a user's own address, which no step may touch
         os.makedirs(os.path.dirname(saved), exist_ok=True)
         with open(saved, "wb") as f:
             f.write(b"https://example.org/the-users-own")
-    command = " ".join(["msiexec.exe /qn", arguments[0], '"Z:%s"' % msi.replace("/", "\\")] + arguments[1:])
-    check("msiexec's status", wine.run_exactly(command), status, failures)
-    wine.wait_idle()
-    installed = os.path.join(program_files, "Tarvo.exe")
-    check("Tarvo.exe installed", os.path.exists(installed) and open(installed, "rb").read() == open(launcher, "rb").read(),
-          address is not None, failures)
-    check("shortcut installed", os.path.exists(shortcut), address is not None, failures)
-    remembered = wine.registry("HKLM", "Software\\Tarvo\\Managed", "DeskAddress")
-    check("address remembered", remembered, address or None, failures)
-    products = wine.registry_keys("HKLM", "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall", "DisplayName", "Tarvo")
-    check("products in Apps & features", len(products), 0 if address is None else 1, failures)
-    if address is not None and os.path.exists(shortcut):
-        target, folder, arguments_, icon = read_shortcut(shortcut)
-        check("shortcut", (target, folder, arguments_), ("C:\\Program Files\\Tarvo\\Tarvo.exe", "C:\\Program Files\\Tarvo\\", address),
-              failures)
-        check("shortcut's icon is the launcher's", (icon or "").endswith("\\Tarvo.exe"), True, failures)
-        wine.install_browsers(["msedge"], planted=False)
-        wine.reset({})
-        check("started as the shortcut starts it", wine.run([installed] + [arguments_] * bool(arguments_), cwd=program_files), 0,
-              failures)
-        wine.wait_idle()
-        check("browser calls", wine.calls(), [("msedge", "--app=" + (address or "https://example.org/built-in"))], failures)
+    # A wineserver that outlives each step by 10 s keeps Wine's services up: a cold start costs seconds.
+    subprocess.run([WINESERVER, "-p10"], env=wine.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    target = builds[package + " code"] if arguments[0] == "/x" else '"Z:%s"' % builds[package].replace("/", "\\")
+    check("msiexec's status", wine.run_exactly(" ".join(["msiexec.exe /qn", arguments[0], target] + arguments[1:])), status,
+          failures)
+    if status == 0:
+        installed.pop(desk, None)
+        installed.update({desk: (address, builds[launcher])} if address is not None else {})
+    # What each desk installed, and nothing of a removed one: its folder, shortcut, remembered address and entry.
+    check("desk folders", sorted(os.listdir(program_files)) if os.path.exists(program_files) else [], sorted(installed), failures)
+    check("shortcuts", sorted(n[:-4] for n in os.listdir(programs) if n.endswith(".lnk")), sorted(installed), failures)
+    check("addresses remembered", wine.registry_values("HKLM", "Software\\Tarvo\\Managed", "DeskAddress"),
+          {d: a for d, (a, _) in installed.items()}, failures)
+    entries = wine.registry_values("HKLM", "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall", "DisplayName")
+    check("entries in Apps & features", sorted(e for e in entries.values() if e in {d for d, _, _ in PACKAGES.values()}),
+          sorted(installed), failures)
+    for desk, (address, launcher) in installed.items() if not failures else ():
+        folder = "C:\\Program Files\\Tarvo\\%s\\" % desk
+        exe = os.path.join(program_files, desk, "Tarvo.exe")
+        target, folder_, arguments_, icon = read_shortcut(os.path.join(programs, desk + ".lnk"))
+        check(desk + ": launcher, shortcut", (open(exe, "rb").read() == open(launcher, "rb").read(), target, folder_,
+                                              arguments_ or "", (icon or "").endswith("\\Tarvo.exe")),
+              (True, folder + "Tarvo.exe", folder, address, True), failures)
+        if status == 0 and "REINSTALL=ALL" not in arguments:  # a reinstall changes the arguments alone
+            wine.install_browsers(["msedge"], planted=False)
+            wine.reset({})
+            check(desk + ": started with the shortcut's arguments", wine.run([exe] + [arguments_] * bool(arguments_)), 0, failures)
+            check(desk + ": browser calls", poll(wine.calls), edge(address or "https://example.org/built-in"), failures)
     check("the user's saved address", open(saved, "rb").read(), b"https://example.org/the-users-own", failures)
     return report(name, failures)
 
