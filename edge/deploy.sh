@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Deploys a bundle from edge/bundle.sh to Cloudflare with the pinned wrangler on the pinned
 # Node.js: edge/deploy.sh BUNDLE [--dry-run], BUNDLE named from the caller's folder. A deploy
-# needs an account: wrangler's login (edge/node_modules/.bin/wrangler login) or a
-# CLOUDFLARE_API_TOKEN. --dry-run sends nothing: it builds the upload into BUNDLE/upload,
-# offline, and says its size.
+# needs a Cloudflare account: from a terminal, wrangler asks to log in the first time; elsewhere
+# it takes CLOUDFLARE_API_TOKEN. --dry-run sends nothing: it builds the upload into
+# BUNDLE/upload, offline, and says its size.
 set -euo pipefail
 usage_error() { echo "edge/deploy.sh: $1" >&2; echo "usage: edge/deploy.sh BUNDLE [--dry-run]" >&2; exit 2; }
 dry_run=false operands=()
