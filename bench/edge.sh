@@ -1,15 +1,16 @@
 #!/usr/bin/env bash
 # The edge benchmark: bench/edge.sh [ROUNDS] (default 5; about three minutes in all).
 # One workerd on 127.0.0.1, pinned to the first core, serves the worker (tagged downloads, a
-# fresh tag on every request, its log line included) and bench/edge_bench.js: the floor (the
-# release with the six headers of a download made once, nothing else per request) and the
-# untagged route (the same, the headers made afresh); wrk, pinned to the second core, loads
-# each for 5 s a round, the three in turn, the first turning from round to round. The verdict
-# is the CPU time that the workerd binary itself spends per request, from /proc, tagged over
-# the floor and over untagged (above 1, the tagged download costs that much more); requests
-# per second are the client's view beside it. Every answer is checked before anything is
-# timed, and any non-2xx answer fails the run. Then the tag step's own time inside workerd,
-# over many tags in one request, beside the native WriteTag's (bench/tag_bench.cpp).
+# fresh tag on every request, its log line included), bench/edge_floor.js (the floor: the
+# release with the six headers of a download made once, nothing else per request) and
+# bench/edge_bench.js (the untagged route: the same, the headers made afresh); wrk, pinned to
+# the second core, loads each for 5 s a round, the three in turn, the first turning from round
+# to round. The verdict is the CPU time that the workerd binary itself spends per request,
+# from /proc, tagged over the floor and over untagged (above 1, the tagged download costs that
+# much more); requests per second are the client's view beside it. Every answer is checked
+# before anything is timed, and any non-2xx answer fails the run. Then the tag step's own time
+# inside workerd, over many tags in one request, beside the native WriteTag's
+# (bench/tag_bench.cpp).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 rounds=${1:-5}
@@ -30,17 +31,22 @@ openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/key.pem" -out "$work/ce
 osslsigncode sign -certs "$work/cert.pem" -key "$work/key.pem" -ac "$work/tag.crt" -n Tarvo -h sha256 \
   -in "$work/release.exe" -out "$work/signed.exe" >/dev/null
 edge/bundle.sh "$work/signed.exe" "$work/bundle" >/dev/null
-cp bench/edge_bench.js "$work/bundle/edge_bench.js"
+cp bench/edge_bench.js bench/edge_floor.js "$work/bundle/"
 source edge/toolchain.sh
 # The three in one workerd, on three sockets; the worker as the bundle configures it.
 cat > "$work/bundle/bench.capnp" <<CAPNP
 using Workerd = import "/workerd/workerd.capnp";
 using Bundle = import "workerd.capnp";
 const config :Workerd.Config = (
-  services = [(name = "tarvo", worker = Bundle.tarvo), (name = "bench", worker = .bench)],
+  services = [(name = "tarvo", worker = Bundle.tarvo), (name = "bench", worker = .bench), (name = "floor", worker = .floor)],
   sockets = [(name = "tarvo", address = "127.0.0.1:8791", http = (), service = "tarvo"),
              (name = "bench", address = "127.0.0.1:8792", http = (), service = "bench"),
-             (name = "floor", address = "127.0.0.1:8793", http = (), service = (name = "bench", entrypoint = "floor"))],
+             (name = "floor", address = "127.0.0.1:8793", http = (), service = "floor")],
+);
+const floor :Workerd.Worker = (
+  modules = [(name = "edge_floor.js", esModule = embed "edge_floor.js"), (name = "worker.js", esModule = embed "worker.js"),
+             (name = "tarvo_tag.wasm", wasm = embed "tarvo_tag.wasm"), (name = "release.exe", data = embed "release.exe")],
+  compatibilityDate = "$compatibility_date",
 );
 const bench :Workerd.Worker = (
   modules = [(name = "edge_bench.js", esModule = embed "edge_bench.js"), (name = "worker.js", esModule = embed "worker.js"),

@@ -1,13 +1,11 @@
-// The edge benchmark's companion worker, bundled with the worker, its module and release.
-// Its entrypoint floor answers every request with the release and the six headers of a
-// download, made once: what any worker serving these bytes must spend. The default one
-// answers GET /untagged/<anything> with the release and those headers made afresh, and
-// GET /tag-loop/<n> by running the tag step n times with n tags, so that the step's own time
-// shows as the difference to n = 0, saying how many it wrote, or which one was refused and why.
+// The edge benchmark's companion worker, bundled with the worker, its module and release:
+// GET /untagged/<anything> answers with the release and the six headers of a download, made
+// afresh per request; GET /tag-loop/<n> runs the tag step n times with n tags, so that the
+// step's own time shows as the difference to n = 0, and says how many it wrote, or which one
+// was refused and why.
 import { copyTagIn, downloadHeaders, instantiate, readText } from "./worker.js";
 import release from "./release.exe";
 
-const STATIC = { headers: downloadHeaders("Tarvo-static.exe", release.byteLength, '"static"') };
 let loaded = null;
 
 function tagLoop(count) {
@@ -19,12 +17,6 @@ function tagLoop(count) {
   }
   return new Response(`tagged ${count}\n`);
 }
-
-export const floor = {
-  fetch() {
-    return new Response(release, STATIC);
-  },
-};
 
 export default {
   fetch(request) {

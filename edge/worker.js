@@ -18,6 +18,7 @@ const NO_HOST = "the Host header names no host";
 // The next deploy changes a download's bytes under the same URL, so every cache, shared or
 // not, asks again each time; the ETag makes the answer a 304 while the release is the same.
 const REVALIDATE = "no-cache";
+const encoder = new TextEncoder();
 
 // Per isolate: the module with the release and what names them, made once; or why no
 // download can be served. A trap throws it away.
@@ -25,7 +26,7 @@ let edge = null;
 let loading = null;  // the promise of edge while the first requests wait for it
 
 function text(status, message, headers = {}) {
-  const body = new TextEncoder().encode(message + "\n");
+  const body = encoder.encode(message + "\n");
   return new Response(body, {
     status,
     headers: { "Content-Type": "text/plain; charset=utf-8", "Content-Length": String(body.length), "Cache-Control": "no-store", ...headers },
@@ -69,16 +70,15 @@ async function load(env) {
   if (moduleDigest === undefined || more.length > 0) return { refusal: "the tag module holds no digest of its own: build it with the wasm preset" };
   const loaded = instantiate();
   if (loaded.refusal) return loaded;
-  const version = loaded.exports.release_version();
-  const about = JSON.stringify({
-    file: fileName, size: loaded.size, sha256: await sha256(release), version: version ? readText(loaded.exports, version) : null,
-  }) + "\n";
+  const versionLength = loaded.exports.release_version();
+  const version = versionLength ? readText(loaded.exports, versionLength) : null;
+  const about = encoder.encode(JSON.stringify({ file: fileName, size: loaded.size, sha256: await sha256(release), version }) + "\n");
   return {
     ...loaded,
     stem: fileName.slice(0, -".exe".length),
     edition: await sha256(moduleDigest, release),
     about,
-    aboutEtag: `"${await sha256(new TextEncoder().encode(about))}"`,
+    aboutEtag: `"${await sha256(about)}"`,
   };
 }
 
@@ -96,7 +96,7 @@ export function downloadHeaders(fileName, size, etag) {
 // The tag's bytes in the module's tag buffer; their length, or more than it holds if they do not fit.
 export function copyTagIn(exports, tag) {
   const buffer = new Uint8Array(exports.memory.buffer, exports.tag_buffer(), exports.tag_capacity());
-  const { read, written } = new TextEncoder().encodeInto(tag, buffer);
+  const { read, written } = encoder.encodeInto(tag, buffer);
   return read < tag.length ? exports.tag_capacity() + 1 : written;
 }
 
@@ -163,12 +163,12 @@ function answer(request, loaded, { route, tag }) {
 
 // The route and tag a request names, or the answer it gets at once.
 function route(request) {
+  if (!HOST.test(request.headers.get("Host") ?? "")) return { early: text(400, NO_HOST) };
   let path;
   try {
-    if (!HOST.test(request.headers.get("Host") ?? "")) return { early: text(400, NO_HOST) };
     path = new URL(request.url).pathname;
   } catch {
-    return { early: text(400, NO_HOST) };
+    return { early: text(400, NO_HOST) };  // a host that RFC 3986 writes and the URL standard refuses
   }
   if (request.method !== "GET" && request.method !== "HEAD") return { early: text(405, "only GET and HEAD", { Allow: "GET, HEAD" }) };
   if (path === RELEASE) return { route: "release" };
