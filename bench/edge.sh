@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
-# The edge benchmark: bench/edge.sh [ROUNDS] (default 5; about two minutes in all).
+# The edge benchmark: bench/edge.sh [ROUNDS] (default 5; about three minutes in all).
 # One workerd on 127.0.0.1, pinned to the first core, serves the worker (tagged downloads, a
-# fresh tag on every request) and bench/edge_bench.js (the untagged release with the same
-# headers); wrk, pinned to the second core, loads each for 5 s a round, the two routes in
-# turn, the first route alternating between rounds. The verdict is the CPU time that the
-# workerd binary itself spends per request, from /proc, tagged over untagged (above 1, the
-# tag costs that much more); requests per second are the client's view beside it. Every
-# answer is checked before anything is timed, and any non-2xx answer fails the run. Then the
-# tag step's own time inside workerd, over many tags in one request, beside the native
-# WriteTag's (bench/tag_bench.cpp).
+# fresh tag on every request, its log line included), bench/edge_floor.js (the floor: the
+# release with the six headers of a download made once, nothing else per request) and
+# bench/edge_bench.js (the untagged route: the same, the headers made afresh); wrk, pinned to
+# the second core, loads each for 5 s a round, the three in turn, the first turning from round
+# to round. The verdict is the CPU time that the workerd binary itself spends per request,
+# from /proc, tagged over the floor and over untagged (above 1, the tagged download costs that
+# much more); requests per second are the client's view beside it. Every answer is checked
+# before anything is timed, and any non-2xx answer fails the run. Then the tag step's own time
+# inside workerd, over many tags in one request, beside the native WriteTag's
+# (bench/tag_bench.cpp).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 rounds=${1:-5}
@@ -29,42 +31,34 @@ openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/key.pem" -out "$work/ce
 osslsigncode sign -certs "$work/cert.pem" -key "$work/key.pem" -ac "$work/tag.crt" -n Tarvo -h sha256 \
   -in "$work/release.exe" -out "$work/signed.exe" >/dev/null
 edge/bundle.sh "$work/signed.exe" "$work/bundle" >/dev/null
-cp bench/edge_bench.js "$work/bundle/edge_bench.js"
-# Both workers in one workerd, on two sockets.
-cat > "$work/bundle/bench.capnp" <<'CAPNP'
+cp bench/edge_bench.js bench/edge_floor.js "$work/bundle/"
+source edge/toolchain.sh
+# The three in one workerd, on three sockets; the worker as the bundle configures it.
+cat > "$work/bundle/bench.capnp" <<CAPNP
 using Workerd = import "/workerd/workerd.capnp";
+using Bundle = import "workerd.capnp";
 const config :Workerd.Config = (
-  services = [(name = "tarvo", worker = .tarvo), (name = "bench", worker = .bench)],
+  services = [(name = "tarvo", worker = Bundle.tarvo), (name = "bench", worker = .bench), (name = "floor", worker = .floor)],
   sockets = [(name = "tarvo", address = "127.0.0.1:8791", http = (), service = "tarvo"),
-             (name = "bench", address = "127.0.0.1:8792", http = (), service = "bench")],
+             (name = "bench", address = "127.0.0.1:8792", http = (), service = "bench"),
+             (name = "floor", address = "127.0.0.1:8793", http = (), service = "floor")],
 );
-const tarvo :Workerd.Worker = (
-  modules = [(name = "worker.js", esModule = embed "worker.js"), (name = "tarvo_tag.wasm", wasm = embed "tarvo_tag.wasm"),
-             (name = "release.exe", data = embed "release.exe")],
-  compatibilityDate = "2026-04-26",
+const floor :Workerd.Worker = (
+  modules = [(name = "edge_floor.js", esModule = embed "edge_floor.js"), (name = "worker.js", esModule = embed "worker.js"),
+             (name = "tarvo_tag.wasm", wasm = embed "tarvo_tag.wasm"), (name = "release.exe", data = embed "release.exe")],
+  compatibilityDate = "$compatibility_date",
 );
 const bench :Workerd.Worker = (
   modules = [(name = "edge_bench.js", esModule = embed "edge_bench.js"), (name = "worker.js", esModule = embed "worker.js"),
              (name = "tarvo_tag.wasm", wasm = embed "tarvo_tag.wasm"), (name = "release.exe", data = embed "release.exe")],
-  compatibilityDate = "2026-04-26",
+  compatibilityDate = "$compatibility_date",
 );
 CAPNP
-(cd edge && { [ node_modules/.package-lock.json -nt package-lock.json ] || npm ci --no-audit --no-fund >/dev/null; })
-taskset -c 0 edge/node_modules/.bin/workerd serve "$work/bundle/bench.capnp" >"$work/workerd.log" 2>&1 &
-pids+=($!)
+taskset -c 0 "$workerd" serve "$work/bundle/bench.capnp" >"$work/workerd.log" 2>&1 &
+process=$!
+pids+=($process)
 for _ in $(seq 300); do curl -s -o /dev/null http://127.0.0.1:8792/ && break; sleep 0.1; done
-
-# npm's bin entry may be a node script that starts the binary: measure the binary itself.
-workerd_binary() {  # the process, PID or a descendant, whose executable is named workerd
-  local pid
-  for pid in "$1" $(pgrep -P "$1"); do
-    [ "$(basename "$(readlink "/proc/$pid/exe")")" = workerd ] && { echo "$pid"; return; }
-  done
-  for pid in $(pgrep -P "$1"); do workerd_binary "$pid" && return; done
-  return 1
-}
-process=$(workerd_binary "${pids[0]}") || refuse "no workerd binary runs under process ${pids[0]}: $(cat "$work/workerd.log")"
-echo "workerd: process $process, $(readlink "/proc/$process/exe")"
+echo "workerd: process $process, $workerd"
 
 # Before timing: each route answers 200 with the release's size, the tagged one with its tag.
 size=$(stat -c %s "$work/signed.exe")
@@ -77,6 +71,8 @@ fetch http://127.0.0.1:8791/download/check1 "$work/tagged.exe"
 "$tool" --show "$work/tagged.exe" | grep -qx "tag: check1" || refuse "the tagged download holds no tag check1"
 fetch http://127.0.0.1:8792/untagged/check1 "$work/untagged.exe"
 cmp -s "$work/untagged.exe" "$work/signed.exe" || refuse "the untagged download is not the release"
+fetch http://127.0.0.1:8793/check1 "$work/floor.exe"
+cmp -s "$work/floor.exe" "$work/signed.exe" || refuse "the floor's download is not the release"
 
 cat > "$work/fresh.lua" <<'LUA'
 local threads = 0
@@ -103,30 +99,28 @@ run() {  # run URL PATH-PREFIX: prints requests per second and workerd's CPU µs
 }
 median() { sort -n | awk '{ a[NR] = $1 } END { print a[int((NR + 1) / 2)] }'; }
 spread() { sort -n | awk 'NR == 1 { low = $1 } { high = $1 } END { print low " to " high }'; }
-echo "round  first     tagged req/s  CPU us/req  untagged req/s  CPU us/req  CPU ratio"
+declare -A url=([tagged]=http://127.0.0.1:8791 [floor]=http://127.0.0.1:8793 [untagged]=http://127.0.0.1:8792)
+declare -A prefix=([tagged]=/download/t [floor]=/f [untagged]=/untagged/t)
+declare -A req cpu
+order=(tagged floor untagged)
+echo "round  first     tagged req/s  CPU us/req  floor req/s  CPU us/req  untagged req/s  CPU us/req  over floor  over untagged"
 : > "$work/rounds"
 for round in $(seq "$rounds"); do
-  if [ $((round % 2)) = 1 ]; then
-    first=tagged
-    tagged_run=$(run http://127.0.0.1:8791 /download/t)
-    untagged_run=$(run http://127.0.0.1:8792 /untagged/t)
-  else
-    first=untagged
-    untagged_run=$(run http://127.0.0.1:8792 /untagged/t)
-    tagged_run=$(run http://127.0.0.1:8791 /download/t)
-  fi
-  read -r tagged tagged_cpu <<<"$tagged_run"
-  read -r untagged untagged_cpu <<<"$untagged_run"
-  ratio=$(awk "BEGIN { printf \"%.3f\", $tagged_cpu / $untagged_cpu }")
-  echo "$tagged $tagged_cpu $untagged $untagged_cpu $ratio" >> "$work/rounds"
-  printf '%5d  %-8s  %12s  %10s  %14s  %10s  %s\n' "$round" "$first" "$tagged" "$tagged_cpu" "$untagged" "$untagged_cpu" "$ratio"
+  for name in "${order[@]}"; do read -r "req[$name]" "cpu[$name]" <<<"$(run "${url[$name]}" "${prefix[$name]}")"; done
+  over_floor=$(awk "BEGIN { printf \"%.3f\", ${cpu[tagged]} / ${cpu[floor]} }")
+  over_untagged=$(awk "BEGIN { printf \"%.3f\", ${cpu[tagged]} / ${cpu[untagged]} }")
+  echo "${req[tagged]} ${cpu[tagged]} ${req[floor]} ${cpu[floor]} ${req[untagged]} ${cpu[untagged]} $over_floor $over_untagged" >> "$work/rounds"
+  printf '%5d  %-8s  %12s  %10s  %11s  %10s  %14s  %10s  %10s  %s\n' "$round" "${order[0]}" "${req[tagged]}" "${cpu[tagged]}" \
+    "${req[floor]}" "${cpu[floor]}" "${req[untagged]}" "${cpu[untagged]}" "$over_floor" "$over_untagged"
+  order=("${order[@]:1}" "${order[0]}")
 done
 column() { cut -d' ' -f"$1" "$work/rounds"; }
 echo "workerd CPU per request, median (spread): tagged $(column 2 | median) us ($(column 2 | spread))," \
-  "untagged $(column 4 | median) us ($(column 4 | spread))"
-echo "tagged over untagged, CPU per request: median $(column 5 | median) ($(column 5 | spread)); above 1 the tag costs more"
+  "floor $(column 4 | median) us ($(column 4 | spread)), untagged $(column 6 | median) us ($(column 6 | spread))"
+echo "tagged over the floor, CPU per request: median $(column 7 | median) ($(column 7 | spread)); over untagged:" \
+  "median $(column 8 | median) ($(column 8 | spread)); above 1 the tagged download costs more"
 echo "requests per second, the client's view: tagged $(column 1 | median) ($(column 1 | spread))," \
-  "untagged $(column 3 | median) ($(column 3 | spread))"
+  "floor $(column 3 | median) ($(column 3 | spread)), untagged $(column 5 | median) ($(column 5 | spread))"
 
 loop() {  # loop COUNT: the seconds one request takes to write COUNT tags, once its answer says it wrote them
   local out="$work/loop-$1" seconds

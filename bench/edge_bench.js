@@ -1,8 +1,8 @@
 // The edge benchmark's companion worker, bundled with the worker, its module and release:
-// GET /untagged/<anything> answers with the untagged release and the headers of a download
-// (the floor the tagged route is measured against); GET /tag-loop/<n> runs the tag step n
-// times with n tags, so that the step's own time shows as the difference to n = 0, and says
-// how many it wrote, or which one was refused and why.
+// GET /untagged/<anything> answers with the release and the six headers of a download, made
+// afresh per request; GET /tag-loop/<n> runs the tag step n times with n tags, so that the
+// step's own time shows as the difference to n = 0, and says how many it wrote, or which one
+// was refused and why.
 import { copyTagIn, downloadHeaders, instantiate, readText } from "./worker.js";
 import release from "./release.exe";
 

