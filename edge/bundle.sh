@@ -28,4 +28,5 @@ mkdir -p "$out"
 cp edge/worker.js edge/wrangler.toml build/wasm/edge/tarvo_tag.wasm "$out/"
 sed "s/@COMPATIBILITY_DATE@/$compatibility_date/" edge/workerd.capnp > "$out/workerd.capnp"
 cp "$release" "$out/release.exe"
-echo "Bundled $1 into $out: serve it with $checkout/edge/serve.sh $out, deploy it with $checkout/edge/deploy.sh $out"
+printf 'Bundled %s into %s: serve it with %q %q, deploy it with %q %q\n' "$1" "$out" "$checkout/edge/serve.sh" "$out" \
+  "$checkout/edge/deploy.sh" "$out"

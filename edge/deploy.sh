@@ -7,12 +7,14 @@
 set -euo pipefail
 usage_error() { echo "edge/deploy.sh: $1" >&2; echo "usage: edge/deploy.sh BUNDLE [--dry-run]" >&2; exit 2; }
 dry_run=false operands=()
-for argument in "$@"; do
-  case $argument in
+while [ $# -gt 0 ]; do
+  case $1 in
     --dry-run) dry_run=true ;;
-    -*) usage_error "unknown option $argument" ;;
-    *) operands+=("$argument") ;;
+    --) shift; operands+=("$@"); break ;;
+    -*) usage_error "unknown option $1" ;;
+    *) operands+=("$1") ;;
   esac
+  shift
 done
 [ ${#operands[@]} -eq 1 ] || usage_error "expected one BUNDLE"
 [ -f "${operands[0]}/wrangler.toml" ] || usage_error "${operands[0]}: no bundle from edge/bundle.sh (no wrangler.toml)"

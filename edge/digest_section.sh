@@ -5,4 +5,5 @@
 # its size (77, one LEB128 byte), the name's length (12), the name, then 64 hex digits.
 set -eu
 digest=$(sha256sum < "$1" | cut -c1-64)
+[ ${#digest} -eq 64 ] || { echo "edge/digest_section.sh: $1: no digest to append" >&2; exit 1; }
 printf '\000\115\014tarvo.digest%s' "$digest" >> "$1"

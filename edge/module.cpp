@@ -1,13 +1,15 @@
 // The tag step of the edge worker, as a WebAssembly module over its own memory. The release
 // is copied in once per isolate and checked; each download writes its tag into the release
 // in place (only the field and the checksum change), and the worker copies the bytes out.
-// Every tag rule is tarvo-stamp's own: this file only passes bytes and lengths across.
+// Every rule about tags and launchers is tarvo-stamp's own: this file only passes bytes and
+// lengths across.
 #include <stdint.h>
 
 #include "../tools/stamp/files.h"
 #include "../tools/stamp/resources.h"
 #include "../tools/stamp/signature.h"
 #include "../tools/stamp/tag.h"
+#include "../tools/stamp/version.h"
 
 namespace {
 
@@ -21,29 +23,15 @@ char g_tag[kTagCapacity];   // the worker writes a download's tag here
 std::string g_text;         // the last refusal, or the last text asked for
 std::string g_version;      // the checked release's file version, "" when it has none to read
 
-// VS_VERSION_INFO's header and key take 38 bytes, padded to 40; its fixed part follows,
-// beginning with a signature and then, after the structure's version, the file version.
-constexpr size_t kFixedInfoAt = 40, kFixedInfoSignature = 0xFEEF04BD, kFileVersionAt = kFixedInfoAt + 8;
-
 uint32_t Say(const std::string& text) {
   g_text = text;
   return static_cast<uint32_t>(g_text.size());
 }
 
-// Windows' "File version" of a checked release, as Explorer shows it: the four numbers of its
-// version block's fixed part; "" when its resources or that block cannot be read.
-std::string FileVersion(const Image& image, const PeLayout& layout) {
+// The checked release's file version; "" when its resources cannot be read.
+std::string ReleaseFileVersion() {
   std::vector<Resource> resources;
-  if (!ReadResources(image, layout, &resources).empty()) return "";
-  for (const Resource& r : resources) {
-    if (r.type != kRtVersion || r.id != 1 || r.data.size() < kFileVersionAt + 8 ||
-        ReadLe(r.data, kFixedInfoAt, 4) != kFixedInfoSignature)
-      continue;
-    const uint32_t high = ReadLe(r.data, kFileVersionAt, 4), low = ReadLe(r.data, kFileVersionAt + 4, 4);
-    return std::to_string(high >> 16) + "." + std::to_string(high & 0xFFFF) + "." + std::to_string(low >> 16) + "." +
-           std::to_string(low & 0xFFFF);
-  }
-  return "";
+  return ReadResources(g_release, g_layout, &resources).empty() ? FileVersion(resources) : "";
 }
 
 }  // namespace
@@ -64,7 +52,7 @@ extern "C" __attribute__((export_name("check_release"))) uint32_t CheckRelease()
   size_t field = 0;
   const uint32_t refused = Say(g_tooLarge ? "it is " + LargerThan(kLauncherFileLimit) : FindTaggableField(g_release, &g_layout, &field));
   g_field = refused ? 0 : field;
-  g_version = refused ? "" : FileVersion(g_release, g_layout);
+  g_version = refused ? "" : ReleaseFileVersion();
   return refused;
 }
 

@@ -18,6 +18,7 @@ const NO_HOST = "the Host header names no host";
 // The next deploy changes a download's bytes under the same URL, so every cache, shared or
 // not, asks again each time; the ETag makes the answer a 304 while the release is the same.
 const REVALIDATE = "no-cache";
+const LOGGED_TAG = 100;  // characters: more than any tag the module takes, far less than a request line
 const encoder = new TextEncoder();
 
 // Per isolate: the module with the release and what names them, made once; or why no
@@ -122,10 +123,8 @@ function precondition(request, etag) {
 // answered in full, the body.
 function conditional(request, status, headers, body) {
   if (status === 412) return text(412, "no ETag that If-Match names is this one's");
-  if (status === 304) {
-    delete headers["Content-Length"];
-    return new Response(null, { status, headers });
-  }
+  // RFC 9110, 15.4.5: a 304 carries what a cache updates its copy with, no representation metadata.
+  if (status === 304) return new Response(null, { status, headers: { ETag: headers.ETag, "Cache-Control": headers["Cache-Control"] } });
   return new Response(request.method === "GET" ? body : null, { status: 200, headers });
 }
 
@@ -177,10 +176,12 @@ function route(request) {
 }
 
 // One line of JSON per request, which workerd prints and Cloudflare's logs collect: nothing of
-// the client but what its request line holds.
+// the client but what its request line holds, and of a tag no more than LOGGED_TAG characters,
+// so that a client cannot make the line as long as its request.
 function logged(request, { route, tag }, response) {
   const bytes = request.method === "HEAD" || response.status === 304 ? 0 : Number(response.headers.get("Content-Length"));
-  console.log(JSON.stringify({ method: request.method, route: route ?? null, tag: tag ?? null, status: response.status, bytes }));
+  const logTag = tag === undefined ? null : tag.length > LOGGED_TAG ? tag.slice(0, LOGGED_TAG) + "..." : tag;
+  console.log(JSON.stringify({ method: request.method, route: route ?? null, tag: logTag, status: response.status, bytes }));
   return response;
 }
 
@@ -195,7 +196,8 @@ export default {
     const named = route(request);
     if (named.early) return logged(request, named, named.early);
     if (edge !== null) return logged(request, named, answer(request, edge, named));
-    loading ??= load(env).then((loaded) => (edge = loaded));
+    // A load that failed is tried afresh by the next request, as a trap's is.
+    loading ??= load(env).then((loaded) => (edge = loaded), (error) => { loading = null; throw error; });
     return loading.then((loaded) => logged(request, named, answer(request, loaded, named)));
   },
 };

@@ -21,7 +21,7 @@ endfunction()
 foreach(program wixl msibuild faketime cp touch mktemp)
   find_program(${program}_program ${program})
   if(NOT ${program}_program)
-    refuse("${program} is missing: install Debian's wixl, msitools and faketime")
+    refuse("${program} is missing: install Debian's wixl, msitools, faketime and coreutils")
   endif()
 endforeach()
 if(NOT DEFINED LAUNCHER)
@@ -47,7 +47,7 @@ endif()
 string(LENGTH "${NAME}" name_length)
 string(TOLOWER "${NAME}" desk)
 if(name_length EQUAL 0 OR name_length GREATER 64 OR NOT NAME MATCHES "^[ -~]+$" OR NAME MATCHES "[][\\/:*?\"<>|&]"
-   OR NAME MATCHES "^ | $|\\.$" OR desk MATCHES "^(con|prn|aux|nul|com[1-9]|lpt[1-9])( *\\.|$)")
+   OR NAME MATCHES "^ | $|\\.$" OR desk MATCHES "^(con|prn|aux|nul|com[0-9]|lpt[0-9])( *\\.|$)")
   refuse("NAME '${NAME}' must have 1 to 64 ASCII characters, none of \\ / : * ? \" < > | & [ ] or a control "
          "character, no blank at either end, no '.' at the end, and not be a device name such as CON or NUL")
 endif()
@@ -55,9 +55,9 @@ if(NOT DEFINED VERSION)
   file(STRINGS "${CMAKE_CURRENT_LIST_DIR}/../CMakeLists.txt" project REGEX "^project\\(Tarvo VERSION ")
   string(REGEX REPLACE "^project\\(Tarvo VERSION ([0-9.]+).*" "\\1" VERSION "${project}")
 endif()
-if(NOT VERSION MATCHES "^([0-9]+)\\.([0-9]+)\\.([0-9]+)$" OR CMAKE_MATCH_1 GREATER 255 OR CMAKE_MATCH_2 GREATER 255
+if(NOT VERSION MATCHES "^(0|[1-9][0-9]*)\\.(0|[1-9][0-9]*)\\.(0|[1-9][0-9]*)$" OR CMAKE_MATCH_1 GREATER 255 OR CMAKE_MATCH_2 GREATER 255
    OR CMAKE_MATCH_3 GREATER 65535)
-  refuse("VERSION '${VERSION}' is no Windows Installer version: major.minor.build, at most 255.255.65535")
+  refuse("VERSION '${VERSION}' is no Windows Installer version: major.minor.build without leading zeros, at most 255.255.65535")
 endif()
 if(NOT DEFINED OUT)
   set(OUT Tarvo.msi)
@@ -71,7 +71,11 @@ execute_process(COMMAND "${STAMP}" --show -- "${launcher}" RESULT_VARIABLE statu
 if(NOT status EQUAL 0 OR NOT shown MATCHES "(^|\n)used: (yes|no)")
   refuse("${LAUNCHER}: not a Tarvo launcher that ${STAMP} can read (status ${status}): ${reason}")
 endif()
-set(built_in ${CMAKE_MATCH_2})
+# One that names no host a browser can open (an older stamp's) counts as none.
+set(built_in no)
+if(shown MATCHES "(^|\n)used: yes, the launcher opens this address")
+  set(built_in yes)
+endif()
 set(address_note "DESK_ADDRESS required")
 if(built_in STREQUAL "yes")
   set(address_note "DESK_ADDRESS optional: the launcher has a built-in address")
@@ -83,7 +87,9 @@ endif()
 foreach(code upgrade launcher_component shortcut_component)
   string(UUID ${code} NAMESPACE ${namespace} NAME "${code} ${desk}" TYPE SHA1 UPPER)
 endforeach()
-set(inputs "${VERSION} ${NAME} ${built_in}")
+# The tools that write the bytes are inputs too.
+execute_process(COMMAND wixl --version OUTPUT_VARIABLE wixl_version OUTPUT_STRIP_TRAILING_WHITESPACE)
+set(inputs "${VERSION} ${NAME} ${built_in} ${wixl_version}")
 foreach(file "${launcher}" "${CMAKE_CURRENT_LIST_DIR}/Tarvo.wxs" "${CMAKE_CURRENT_LIST_FILE}")
   file(SHA256 "${file}" digest)
   string(APPEND inputs " ${digest}")
@@ -111,19 +117,25 @@ run(touch -d "${fixed_time}Z" Tarvo.exe)  # the cabinet keeps its time
 run(wixl -a x64 -D "Name=${name}" -D Version=${VERSION} -D ProductCode=${product_code} -D UpgradeCode=${upgrade}
   -D LauncherComponent=${launcher_component} -D ShortcutComponent=${shortcut_component} -D Launcher=Tarvo.exe
   -D BuiltInAddress=${built_in} -o package.msi "${CMAKE_CURRENT_LIST_DIR}/Tarvo.wxs")
-# What wixl 0.101 cannot write: the derived package code, DESK_ADDRESS among the properties
-# passed to an elevated install, HKMU (HKLM per machine, HKCU per user), which it writes as 4,
+# What wixl 0.101 cannot write: the derived package code, secure properties without DESK_ADDRESS
+# (a secure one would let a user who is no administrator repair a desk installed for every
+# user with an address of their own: only administrators, and the system's deployment
+# services, change it), HKMU (HKLM per machine, HKCU per user), which it writes as 4,
 # the folder that RemoveFolder names (it takes its component's), and an upgrade row that
-# includes its maximum version: 769 is 512, that, with 256, its minimum 0.0.0 included (every
-# version, as a missing minimum would be, which Wine does not take), and 1, migrate features.
-# Attributes is a key of the Upgrade table, so the row is written anew.
+# includes its maximum version: 769 = 512 (the maximum included) + 256 (the minimum 0.0.0
+# included: every version, as a missing minimum would be, which Wine does not take) + 1
+# (migrate features). Attributes is a key of the Upgrade table, so the row is written anew.
+# A second row (257, every version) replaces a package from before desks had codes of their
+# own, when every desk shared the namespace as its upgrade code: a machine held one such desk,
+# and its folder, shortcut and registry value would otherwise stay beside the new desk's.
 run(msibuild package.msi -s "${name}" Tarvo "x64\;1033" "{${package_code}}")
 run(msibuild package.msi
-  -q "UPDATE Property SET Value = 'DESK_ADDRESS\;WIX_DOWNGRADE_DETECTED\;WIX_UPGRADE_DETECTED' WHERE Property = 'SecureCustomProperties'"
+  -q "UPDATE Property SET Value = 'WIX_DOWNGRADE_DETECTED\;WIX_UPGRADE_DETECTED' WHERE Property = 'SecureCustomProperties'"
   -q "UPDATE Registry SET Root = -1 WHERE Root = 4"
   -q "UPDATE RemoveFile SET DirProperty = 'TarvoFolder' WHERE FileKey = 'TarvoFolderWhenEmpty'"
   -q "DELETE FROM Upgrade WHERE ActionProperty = 'WIX_UPGRADE_DETECTED'"
-  -q "INSERT INTO Upgrade (UpgradeCode, VersionMin, VersionMax, Attributes, ActionProperty) VALUES ('{${upgrade}}', '0.0.0', '${VERSION}', 769, 'WIX_UPGRADE_DETECTED')")
+  -q "INSERT INTO Upgrade (UpgradeCode, VersionMin, VersionMax, Attributes, ActionProperty) VALUES ('{${upgrade}}', '0.0.0', '${VERSION}', 769, 'WIX_UPGRADE_DETECTED')"
+  -q "INSERT INTO Upgrade (UpgradeCode, VersionMin, Attributes, ActionProperty) VALUES ('{${namespace}}', '0.0.0', 257, 'WIX_UPGRADE_DETECTED')")
 file(RENAME "${work}/package.msi" "${out}" RESULT renamed)
 file(REMOVE_RECURSE "${work}")
 if(NOT renamed EQUAL 0)

@@ -696,14 +696,18 @@ CLAUSES = [("no https://", "http://desk.example.org/team", "https://desk.example
            ("a line feed", "https://desk.example.org/a\nb", "https://desk.example.org/a%0Ab"),
            ("a carriage return", "https://desk.example.org/a\rb", "https://desk.example.org/a%0Db")]
 given, again = (lambda address: 'DESK_ADDRESS="%s"' % address), ["/i", "REINSTALL=ALL"]
-MANAGED = ([("msi: no address: refused, nothing installed", "Tarvo.msi", ["/i"], REFUSED, None)]
+MANAGED = ([("msi: no address: refused, nothing installed", "Tarvo.msi", ["/i"], REFUSED, None),
+            ("msi: http beside REMOVE=ALL and ADDSOURCE=ALL: refused", "Tarvo.msi",
+             ["/i", "ADDSOURCE=ALL", "REMOVE=ALL", given("http://evil.example/")], REFUSED, None)]
            + [("msi: %s: refused on a first install" % clause, "Tarvo-quote.msi" if bad is None else "Tarvo.msi",
                ["/i"] + [given(bad)] * (bad is not None), REFUSED, None) for clause, bad, _ in CLAUSES]
            + [("msi: installed with an address", "Tarvo.msi", ["/i", given(TEAM)], 0, TEAM)]
            + [("msi: %s: its near miss reinstalled" % c, "Tarvo.msi", again + [given(good)], 0, good) for c, _, good in CLAUSES]
            + [("msi: a reinstall given a blank and a switch: refused", "Tarvo.msi",
                again + ["REINSTALLMODE=vomus", given(TEAM + " --user-agent=X")], REFUSED, None),
-              ("msi: a tab, its helper set on the command line: refused", "Tarvo.msi", again + ["Tab=zz", given(TEAM + "\tx")],
+              ("msi: a reinstall beside REMOVE=ALL given a switch: refused", "Tarvo.msi",
+               again + ["REMOVE=ALL", given(TEAM + " --user-agent=X")], REFUSED, None),
+              ("msi: a tab, its helper set on the command line: refused", "Tarvo.msi", again + ["TAB=zz", "Tab=zz", given(TEAM + "\tx")],
                REFUSED, None),
               ("msi: a reinstall changes the shortcut's and the remembered address", "Tarvo.msi", again + [given(NEW)], 0, NEW),
               ("msi: an upgrade given http: refused", "Tarvo-newer.msi", ["/i", given("http://evil.example/")], REFUSED, None),
@@ -777,6 +781,10 @@ def package_is_sound(builds):
     check("ALLUSERS", "ALLUSERS\t2" in msiinfo("export", msi, "Property").splitlines(), True, failures)
     check("word count: compressed, no elevation needed", "Source: 10 (a)" in msiinfo("suminfo", msi), True, failures)
     check("registry roots: written, read", (column("Registry", 1), sorted(column("RegLocator", 1))), (["-1"], ["1", "2"]), failures)
+    check("Program Files\\Tarvo removed with the last desk", (column("RemoveFile", 3), column("RemoveFile", 4)), (["TarvoFolder"], ["2"]),
+          failures)
+    check("no command line sets a launch condition's helper", [p for p in column("Property", 0) if p and p in msiinfo(
+        "export", msi, "LaunchCondition") and p.upper() == p and p != "DESK_ADDRESS"], [], failures)
     sequence = dict(zip(column("InstallExecuteSequence", 0), map(int, column("InstallExecuteSequence", 2))))
     check("RemoveExistingProducts after InstallValidate, before InstallInitialize",
           sequence["InstallValidate"] < sequence["RemoveExistingProducts"] < sequence["InstallInitialize"], True, failures)

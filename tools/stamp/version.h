@@ -13,3 +13,6 @@ std::string SetVersionName(std::vector<Resource>& resources, const std::u16strin
 bool NextCodePoint(const std::string& text, size_t* at, uint32_t* point);
 // The name in the version block's "FileDescription", as UTF-8; "" when there is none.
 std::string VersionName(const std::vector<Resource>& resources);
+// Windows' "File version" as Explorer shows it, the four numbers of the version block's fixed
+// part; "" when there is no block or it has no fixed part.
+std::string FileVersion(const std::vector<Resource>& resources);
