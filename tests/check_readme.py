@@ -1,8 +1,7 @@
 #!/usr/bin/env python3
-"""Runs the command blocks of the README and of docs/*.md as a reader would paste them, in
-reading order (PAGES first, then any other page), each with bash -e: ```sh blocks marked "in a
-copy of the checkout" in a copy of this checkout (without build/ and .git), the unmarked ones
-in one temporary folder; blocks marked "not run" are skipped.
+"""Runs the command blocks of the README and docs/*.md as a reader would paste them, in order,
+each with bash -e: ```sh blocks marked "in a copy of the checkout" in a copy of this checkout
+(without build/ and .git), the others in one temporary folder; those marked "not run" not at all.
 Installing the package is such a block. In its place the package that the copy built is
 extracted (never installed): its usr/bin goes first on PATH and its release is copied into
 the folder, as the skipped block's cp would; on the way, tarvo-stamp --version must run,
@@ -19,7 +18,9 @@ import subprocess
 import sys
 import tempfile
 
+# Reading order, in which a block finds the files that earlier ones made; other pages follow.
 PAGES = ["README.md"] + ["docs/%s.md" % n for n in ("launcher", "stamp", "edge", "managed-installs", "development")]
+
 
 def blocks(readme):
     """(marker, text) for each ```sh block; marker is the <!-- readme: ... --> line before it."""
@@ -35,8 +36,7 @@ def blocks(readme):
 
 
 def pages(source):
-    found = [os.path.relpath(p, source) for p in glob.glob(os.path.join(source, "docs", "*.md"))]
-    return PAGES + sorted(set(found) - set(PAGES))
+    return PAGES + sorted({os.path.relpath(p, source) for p in glob.glob(os.path.join(source, "docs", "*.md"))} - set(PAGES))
 
 
 def slugs(page):
@@ -64,12 +64,11 @@ def main():
     os.makedirs(folder)
     shutil.copytree(source, checkout, ignore=lambda d, names: [n for n in names if d == source and n in ("build", ".git")])
     env = dict(os.environ)
-    failures = 0
+    broken = ["%s links to %s" % (page, target) for page in pages(source) for target in broken_links(source, page)]
+    for link in broken:
+        print("FAIL: %s, which does not resolve" % link)
+    failures = len(broken)
     figures = {"size of Tarvo.exe": "{:,}".format(os.path.getsize(release))}
-    for page in pages(source):
-        for target in broken_links(source, page):
-            failures += 1
-            print("FAIL: %s links to %s, which does not resolve" % (page, target))
     try:
         for marker, text in (b for page in pages(source) for b in blocks(os.path.join(source, page))):
             if marker.startswith("not run"):
