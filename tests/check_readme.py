@@ -1,12 +1,14 @@
 #!/usr/bin/env python3
-"""Runs the README's command blocks as a reader would paste them, in order, each with bash -e:
-```sh blocks marked "in a copy of the checkout" in a copy of this checkout (without build/
-and .git), the unmarked ones in one temporary folder; blocks marked "not run" are skipped.
+"""Runs the command blocks of the README and docs/*.md as a reader would paste them, in order,
+each with bash -e: ```sh blocks marked "in a copy of the checkout" in a copy of this checkout
+(without build/ and .git), the others in one temporary folder; those marked "not run" not at all.
 Installing the package is such a block. In its place the package that the copy built is
 extracted (never installed): its usr/bin goes first on PATH and its release is copied into
 the folder, as the skipped block's cp would; on the way, tarvo-stamp --version must run,
 share/tarvo/Tarvo.exe must equal the release build, and the tag certificate be beside it.
-Usage: check_readme.py README RELEASE_EXE"""
+Every relative link of a page must reach a file, and an anchor a heading of its page; a figure
+marked <!-- readme: size of Tarvo.exe --> or <!-- readme: version --> must be the build's.
+Usage: check_readme.py CHECKOUT RELEASE_EXE"""
 import filecmp
 import glob
 import os
@@ -15,6 +17,9 @@ import shutil
 import subprocess
 import sys
 import tempfile
+
+# Reading order, in which a block finds the files that earlier ones made; other pages follow.
+PAGES = ["README.md"] + ["docs/%s.md" % n for n in ("launcher", "stamp", "edge", "managed-installs", "development")]
 
 
 def blocks(readme):
@@ -30,23 +35,48 @@ def blocks(readme):
     return found
 
 
+def pages(source):
+    return PAGES + sorted({os.path.relpath(p, source) for p in glob.glob(os.path.join(source, "docs", "*.md"))} - set(PAGES))
+
+
+def slugs(page):
+    """The anchors GitHub gives a page's headings."""
+    headings = re.findall(r"^#+ (.*)$", re.sub(r"\n```.*?\n```", "", open(page, encoding="utf-8").read(), flags=re.S), re.M)
+    return {re.sub(r"[^\w\- ]", "", h.lower()).replace(" ", "-") for h in headings}
+
+
+def broken_links(source, page):
+    text = open(os.path.join(source, page), encoding="utf-8").read()
+    for target in re.findall(r"\]\(([^)\s]+)\)", text):
+        path, _, anchor = target.partition("#")
+        if re.match(r"[a-z]+:", path):
+            continue
+        resolved = os.path.normpath(os.path.join(source, os.path.dirname(page), path)) if path else os.path.join(source, page)
+        if not os.path.exists(resolved) or (anchor and resolved.endswith(".md") and anchor not in slugs(resolved)):
+            yield target
+
+
 def main():
-    readme, release = sys.argv[1], sys.argv[2]
-    source = os.path.dirname(os.path.abspath(readme))
+    source, release = os.path.abspath(sys.argv[1]), sys.argv[2]
+    source = source if os.path.isdir(source) else os.path.dirname(source)
     top = tempfile.mkdtemp(prefix="tarvo-readme-")
     checkout, folder, extracted = (os.path.join(top, n) for n in ("checkout", "folder", "package"))
     os.makedirs(folder)
     shutil.copytree(source, checkout, ignore=lambda d, names: [n for n in names if d == source and n in ("build", ".git")])
     env = dict(os.environ)
-    failures = 0
+    broken = ["%s links to %s" % (page, target) for page in pages(source) for target in broken_links(source, page)]
+    for link in broken:
+        print("FAIL: %s, which does not resolve" % link)
+    failures = len(broken)
+    figures = {"size of Tarvo.exe": "{:,}".format(os.path.getsize(release))}
     try:
-        for marker, text in blocks(readme):
+        for marker, text in (b for page in pages(source) for b in blocks(os.path.join(source, page))):
             if marker.startswith("not run"):
                 print("SKIP (%s): %s" % (marker, text.split("\n")[0]), flush=True)
                 continue
             in_checkout = marker == "in a copy of the checkout"
             if not in_checkout and not os.path.isdir(extracted):
-                failures += not extract(checkout, release, extracted, folder, env)
+                failures += not extract(checkout, release, extracted, folder, env, figures)
             result = subprocess.run(["bash", "-euo", "pipefail", "-c", text], cwd=checkout if in_checkout else folder,
                                     env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=600)
             print("%s: %s" % ("PASS" if result.returncode == 0 else "FAIL", text.split("\n")[0]), flush=True)
@@ -55,11 +85,16 @@ def main():
                 print("    " + result.stdout.decode(errors="replace").replace("\n", "\n    "))
     finally:
         shutil.rmtree(top, ignore_errors=True)
+    for page in pages(source):
+        for figure, stated in re.findall(r"<!-- readme: (size of Tarvo.exe|version) -->([\d.,]+\d)", open(os.path.join(source, page), encoding="utf-8").read()):
+            good = figures.get(figure) == stated
+            failures += not good
+            print("%s: %s says the %s is %s; the build's is %s" % ("PASS" if good else "FAIL", page, figure, stated, figures.get(figure)))
     print("%d failed" % failures)
     return 1 if failures else 0
 
 
-def extract(checkout, release, extracted, folder, env):
+def extract(checkout, release, extracted, folder, env, figures):
     """What installing the package and copying the release would give; False if it is wrong."""
     packages = glob.glob(os.path.join(checkout, "build", "package", "tarvo-stamp_*_amd64.deb"))
     if len(packages) != 1:
@@ -68,6 +103,7 @@ def extract(checkout, release, extracted, folder, env):
     subprocess.run(["dpkg-deb", "-x", packages[0], extracted], check=True)
     tool = os.path.join(extracted, "usr", "bin", "tarvo-stamp")
     version = subprocess.run([tool, "--version"], stdout=subprocess.PIPE).stdout.decode()
+    figures["version"] = version.split("\n")[0].rpartition(" ")[2]
     shipped = os.path.join(extracted, "usr", "share", "tarvo", "Tarvo.exe")
     good = (version.startswith("tarvo-stamp ") and filecmp.cmp(shipped, release, shallow=False)
             and os.path.exists(os.path.join(os.path.dirname(shipped), "tarvo-tag.crt")))
