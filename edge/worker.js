@@ -196,8 +196,11 @@ export default {
     const named = route(request);
     if (named.early) return logged(request, named, named.early);
     if (edge !== null) return logged(request, named, answer(request, edge, named));
+    loading ??= load(env).then((loaded) => (edge = loaded));
     // A load that failed is tried afresh by the next request, as a trap's is.
-    loading ??= load(env).then((loaded) => (edge = loaded), (error) => { loading = null; throw error; });
-    return loading.then((loaded) => logged(request, named, answer(request, loaded, named)));
+    return loading.then((loaded) => logged(request, named, answer(request, loaded, named)), () => {
+      loading = null;
+      return logged(request, named, text(500, "the tag module could not be loaded; the next request tries again"));
+    });
   },
 };
