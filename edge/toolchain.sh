@@ -1,4 +1,4 @@
-# Sourced by the edge scripts, the edge benchmark and the edge test: the Node.js, workerd and
+# Sourced by the edge scripts, the edge benchmark and the address rule's test: the Node.js, workerd and
 # wrangler that package-lock.json pins, installed by npm ci whenever the lock is newer than
 # what npm installed, with that Node.js first on PATH, so that wrangler runs on it whatever
 # Node.js the machine has; $workerd names the workerd binary itself, and $compatibility_date
