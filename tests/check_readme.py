@@ -6,11 +6,14 @@ Installing the package is such a block. In its place the package that the copy b
 extracted (never installed): its usr/bin goes first on PATH and its release is copied into
 the folder, as the skipped block's cp would; on the way, tarvo-stamp --version must run,
 share/tarvo/Tarvo.exe must equal the release build, and the tag certificate be beside it.
-Every relative link of a page must reach a file, and an anchor a heading of its page; a figure
-marked <!-- readme: size of Tarvo.exe --> or <!-- readme: version --> must be the build's.
+Every relative link of a page must reach a file of the copy, and an anchor a heading of its
+page; a figure marked <!-- readme: size of Tarvo.exe -->, <!-- readme: version --> or
+<!-- readme: version of TOOL --> or <!-- readme: compatibility date --> must be the build's or
+edge/'s, and each be marked somewhere.
 Usage: check_readme.py CHECKOUT RELEASE_EXE"""
 import filecmp
 import glob
+import json
 import os
 import re
 import shutil
@@ -39,20 +42,29 @@ def pages(source):
     return PAGES + sorted({os.path.relpath(p, source) for p in glob.glob(os.path.join(source, "docs", "*.md"))} - set(PAGES))
 
 
+def prose(page):
+    """A page without its code, where GitHub makes no links."""
+    return re.sub(r"`[^`\n]*`", "", re.sub(r"\n```.*?\n```", "", open(page, encoding="utf-8").read(), flags=re.S))
+
+
 def slugs(page):
-    """The anchors GitHub gives a page's headings."""
-    headings = re.findall(r"^#+ (.*)$", re.sub(r"\n```.*?\n```", "", open(page, encoding="utf-8").read(), flags=re.S), re.M)
-    return {re.sub(r"[^\w\- ]", "", h.lower()).replace(" ", "-") for h in headings}
+    """The anchors GitHub gives a page's headings, a repeated one with -1, -2, ..."""
+    found = []
+    for heading in re.findall(r"^#+ (.*)$", re.sub(r"\n```.*?\n```", "", open(page, encoding="utf-8").read(), flags=re.S), re.M):
+        slug = re.sub(r"[^\w\- ]", "", heading.lower()).replace(" ", "-")
+        found.append(slug + ("-%d" % found.count(slug) if slug in found else ""))
+    return found
 
 
-def broken_links(source, page):
-    text = open(os.path.join(source, page), encoding="utf-8").read()
-    for target in re.findall(r"\]\(([^)\s]+)\)", text):
+def broken_links(checkout, page):
+    text = prose(os.path.join(checkout, page))
+    for target in re.findall(r"\]\(<?([^)\s>]+)>?(?:\s+\"[^\"]*\")?\)", text) + re.findall(r"^\[[^\]]+\]:\s*(\S+)", text, re.M):
         path, _, anchor = target.partition("#")
         if re.match(r"[a-z]+:", path):
             continue
-        resolved = os.path.normpath(os.path.join(source, os.path.dirname(page), path)) if path else os.path.join(source, page)
-        if not os.path.exists(resolved) or (anchor and resolved.endswith(".md") and anchor not in slugs(resolved)):
+        resolved = os.path.normpath(os.path.join(checkout, os.path.dirname(page), path)) if path else os.path.join(checkout, page)
+        if (not resolved.startswith(checkout + os.sep) or not os.path.exists(resolved)
+                or (anchor and resolved.endswith(".md") and anchor not in slugs(resolved))):
             yield target
 
 
@@ -64,11 +76,14 @@ def main():
     os.makedirs(folder)
     shutil.copytree(source, checkout, ignore=lambda d, names: [n for n in names if d == source and n in ("build", ".git")])
     env = dict(os.environ)
-    broken = ["%s links to %s" % (page, target) for page in pages(source) for target in broken_links(source, page)]
+    broken = ["%s links to %s" % (page, target) for page in pages(source) for target in broken_links(checkout, page)]
     for link in broken:
         print("FAIL: %s, which does not resolve" % link)
     failures = len(broken)
     figures = {"size of Tarvo.exe": "{:,}".format(os.path.getsize(release))}
+    pins = json.load(open(os.path.join(source, "edge", "package.json")))["devDependencies"]
+    figures.update(("version of " + tool, version) for tool, version in pins.items())
+    figures["compatibility date"] = re.search(r'^compatibility_date = "(.*)"', open(os.path.join(source, "edge", "wrangler.toml")).read(), re.M)[1]
     try:
         for marker, text in (b for page in pages(source) for b in blocks(os.path.join(source, page))):
             if marker.startswith("not run"):
@@ -85,11 +100,16 @@ def main():
                 print("    " + result.stdout.decode(errors="replace").replace("\n", "\n    "))
     finally:
         shutil.rmtree(top, ignore_errors=True)
+    marked = set()
     for page in pages(source):
-        for figure, stated in re.findall(r"<!-- readme: (size of Tarvo.exe|version) -->([\d.,]+\d)", open(os.path.join(source, page), encoding="utf-8").read()):
+        for figure, stated in re.findall(r"<!-- readme: (size of Tarvo.exe|version|version of [\w-]+|compatibility date) -->([\d.,-]+\d)", open(os.path.join(source, page), encoding="utf-8").read()):
             good = figures.get(figure) == stated
             failures += not good
+            marked.add(figure)
             print("%s: %s says the %s is %s; the build's is %s" % ("PASS" if good else "FAIL", page, figure, stated, figures.get(figure)))
+    for figure in sorted(set(figures) - marked):
+        failures += 1
+        print("FAIL: no page states the %s as a marked figure" % figure)
     print("%d failed" % failures)
     return 1 if failures else 0
 

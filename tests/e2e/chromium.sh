@@ -9,4 +9,4 @@ home=$TARVO_BROWSER_PROFILE/home
 mkdir -p "$home"
 HOME=$home XDG_CONFIG_HOME=$home/.config XDG_CACHE_HOME=$home/.cache exec chromium \
   --user-data-dir="$TARVO_BROWSER_PROFILE" $sandbox --no-first-run --no-default-browser-check \
-  --disable-gpu --password-store=basic "$@"
+  --disable-gpu --disable-breakpad --password-store=basic "$@"
