@@ -7,9 +7,9 @@ set -euo pipefail
 usage_error() { echo "edge/bundle.sh: $1" >&2; echo "usage: edge/bundle.sh SIGNED.exe OUT_DIR" >&2; exit 2; }
 [ $# -eq 2 ] || usage_error "expected SIGNED.exe and OUT_DIR"
 [ -f "$1" ] || usage_error "$1: no such file"
-release=$(realpath "$1") out=$(realpath -m "$2") checkout=$(cd "$(dirname "$0")/.." && pwd)
+release=$(realpath -- "$1") out=$(realpath -m -- "$2") checkout=$(cd "$(dirname "$0")/.." && pwd)
 cd "$checkout"
-scripts/ensure-packages.sh $(cat scripts/build-packages.txt)
+scripts/ensure-packages.sh $(cat scripts/edge-packages.txt)
 source edge/toolchain.sh
 echo "Building the tag module (build/wasm) and tarvo-stamp (build/edge/native)" >&2
 cmake --preset wasm >/dev/null && cmake --build --preset wasm >/dev/null

@@ -18,7 +18,7 @@ while [ $# -gt 0 ]; do
 done
 [ ${#operands[@]} -eq 1 ] || usage_error "expected one BUNDLE"
 [ -f "${operands[0]}/wrangler.toml" ] || usage_error "${operands[0]}: no bundle from edge/bundle.sh (no wrangler.toml)"
-bundle=$(realpath "${operands[0]}")
+bundle=$(realpath -- "${operands[0]}")
 source "$(dirname "$0")/toolchain.sh"
 cd "$bundle"
 $dry_run || exec wrangler deploy

@@ -5,7 +5,7 @@
 # once workerd reports that it listens, and then prints the worker's line of JSON per request.
 set -euo pipefail
 [ $# -ge 1 ] && [ -f "$1/workerd.capnp" ] || { echo "usage: edge/serve.sh BUNDLE [PORT]" >&2; exit 2; }
-bundle=$(realpath "$1") port=${2:-8787}
+bundle=$(realpath -- "$1") port=${2:-8787}
 source "$(dirname "$0")/toolchain.sh"
 exec "$workerd" serve "$bundle/workerd.capnp" --socket-addr "http=127.0.0.1:$port" --control-fd 3 \
   3> >(grep -q '"event":"listen"' && echo "Serving $bundle at http://127.0.0.1:$port/download/TAG and /release")

@@ -198,7 +198,8 @@ export default {
     if (edge !== null) return logged(request, named, answer(request, edge, named));
     loading ??= load(env).then((loaded) => (edge = loaded));
     // A load that failed is tried afresh by the next request, as a trap's is.
-    return loading.then((loaded) => logged(request, named, answer(request, loaded, named)), () => {
+    return loading.then((loaded) => logged(request, named, answer(request, loaded, named)), (error) => {
+      if (loading !== null) console.error(`the tag module could not be loaded: ${error}`);
       loading = null;
       return logged(request, named, text(500, "the tag module could not be loaded; the next request tries again"));
     });

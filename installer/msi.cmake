@@ -87,7 +87,7 @@ endif()
 foreach(code upgrade launcher_component shortcut_component)
   string(UUID ${code} NAMESPACE ${namespace} NAME "${code} ${desk}" TYPE SHA1 UPPER)
 endforeach()
-# The tools that write the bytes are inputs too.
+# The tools that write the bytes are inputs too; msibuild comes with wixl, from msitools.
 execute_process(COMMAND wixl --version OUTPUT_VARIABLE wixl_version OUTPUT_STRIP_TRAILING_WHITESPACE)
 set(inputs "${VERSION} ${NAME} ${built_in} ${wixl_version}")
 foreach(file "${launcher}" "${CMAKE_CURRENT_LIST_DIR}/Tarvo.wxs" "${CMAKE_CURRENT_LIST_FILE}")

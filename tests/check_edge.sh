@@ -194,6 +194,10 @@ logged() {  # logged LINE: serve.sh prints the LINE of GET /download/logme, and 
   grep -qxF "$1" "$log" && ! grep '^{' "$log" | grep -qE 'Client-Agent|referrer|127\.0\.0\.1' || saw "$(grep logme "$log")"
 }
 expect "a line of JSON per request" -- logged "{\"method\":\"GET\",\"route\":\"download\",\"tag\":\"logme\",\"status\":200,\"bytes\":$(stat -c %s "$work/signed.exe")}"
+long=$(printf 'L%.0s' $(seq 150))
+curl -s -o /dev/null "$base/download/$long"
+cut_logged() { for _ in $(seq 100); do grep -qF "\"tag\":\"${long:0:100}...\"," "$work/serve-${base##*:}.log" && return; sleep 0.1; done; saw "$(tail -1 "$work/serve-${base##*:}.log")"; }
+expect "a 150-character tag logged as its first 100 characters" -- cut_logged
 # workerd takes a CONNECT itself, as a tunnel to the worker, which closes it at once.
 connect_closed() {
   local got; got=$(curl -s -o "$work/body" -w '%{http_code}' --max-time 10 -X CONNECT "$base/download/mia")

@@ -165,8 +165,8 @@ std::string FileVersion(const std::vector<Resource>& resources) {
   constexpr uint32_t kFixedInfoSignature = 0xFEEF04BD;
   for (const Resource& r : resources) {
     Node root;
-    if (r.type != kRtVersion || r.id != 1 || !ParseNode(r.data, 0, r.data.size(), &root) || root.value.size() < 16 ||
-        ReadLe(root.value, 0, 4) != kFixedInfoSignature)
+    if (r.type != kRtVersion || r.id != 1 || !ParseNode(r.data, 0, r.data.size(), &root) || root.key != u"VS_VERSION_INFO" ||
+        root.value.size() < 16 || ReadLe(root.value, 0, 4) != kFixedInfoSignature)
       continue;
     const uint32_t high = ReadLe(root.value, 8, 4), low = ReadLe(root.value, 12, 4);
     return std::to_string(high >> 16) + "." + std::to_string(high & 0xFFFF) + "." + std::to_string(low >> 16) + "." +
