@@ -116,13 +116,9 @@ elif [ -n "${DISPLAY:-}" ]; then
   prompted=$([ "$expected" = prompt ] && echo 1 || echo 0)
 else
   # No display: the prompt appears on a virtual display of our own, is photographed, closed.
-  # Xvfb picks a free display and names it, so no other server's display is ever taken.
-  rm -f "$run/display" && mkfifo "$run/display"
-  Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$run/display" >/dev/null 2>&1 &
-  xvfb=$!
+  source scripts/display.sh
+  start_display 800x600 "$run" || { echo "scripts/run.sh: Xvfb named no display" >&2; exit 1; }
   trap 'kill $xvfb 2>/dev/null || true' EXIT
-  read -r -t 10 number <"$run/display" || { echo "scripts/run.sh: Xvfb named no display" >&2; exit 1; }
-  export DISPLAY=:$number
   (cd "$run" && "$wine" explorer /desktop=Tarvo,800x600 "$launcher" >>"$run/wine.log" 2>&1) &
   started=$!
   window=""
@@ -132,16 +128,11 @@ else
   done
   if [ -n "$window" ]; then
     prompted=1
-    # Drawn: the same picture twice in a row, and text in it (a bare window has a colour or two).
-    previous=""
-    for _ in $(seq 100); do
-      import -window "$window" "$run/prompt.png" 2>/dev/null || true
-      current=$(identify -format '%# %k' "$run/prompt.png" 2>/dev/null || true)
-      [ -n "$current" ] && [ "$current" = "$previous" ] && [ "${current#* }" -gt 8 ] && break
-      previous=$current
-      sleep 0.1
-    done
-    echo "The prompt was shown on a virtual display; its screenshot is build/run/prompt.png"
+    if photograph "$window" "$run/prompt.png"; then
+      echo "The prompt was shown on a virtual display; its screenshot is build/run/prompt.png"
+    else
+      echo "The prompt was shown on a virtual display, but never finished drawing: no screenshot"
+    fi
     xdotool mousemove 300 150 click 1 key alt+F4
     echo "Closed the prompt, which saves and opens nothing."
   else

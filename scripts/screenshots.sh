@@ -37,12 +37,9 @@ env -u DISPLAY scripts/run.sh --forget >>"$log" 2>&1 || fail "scripts/run.sh fai
 cp build/run/prompt.png "$images/prompt.png"
 echo "Took docs/images/prompt.png"
 
-# Xvfb picks a free display and names it, so no other server's display is ever taken.
-mkfifo "$work/display"
-Xvfb -displayfd 3 -screen 0 1024x640x24 -nolisten tcp 3>"$work/display" >>"$log" 2>&1 &
-pids+=($!)
-read -r -t 10 number <"$work/display" || fail "Xvfb named no display"
-export DISPLAY=:$number
+source scripts/display.sh
+start_display 1024x640 "$work" || fail "Xvfb named no display"
+pids+=("$xvfb")
 
 port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
 python3 -m http.server --bind 127.0.0.1 --directory "$images" "$port" >>"$log" 2>&1 &
@@ -57,22 +54,6 @@ pids+=($!)
 prompt() { window=$(xdotool search --name '^Tarvo$' 2>/dev/null | head -1) && [ -n "$window" ]; }
 until_true 3000 prompt || fail "the prompt never appeared"
 
-# A window is photographed once two pictures in a row agree, it has finished drawing, and
-# they differ from the picture named $3, if any: a change asked for has been drawn.
-photograph() {
-  local previous="" before=""
-  [ -z "${3:-}" ] || before=$(identify -format '%#' "$3")
-  for _ in $(seq 100); do
-    import -window "$1" "$2.tmp.png" 2>>"$log" || true
-    current=$(identify -format '%#' "$2.tmp.png" 2>/dev/null || true)
-    [ -n "$current" ] && [ "$current" = "$previous" ] && [ "$current" != "$before" ] && { mv "$2.tmp.png" "$2"; return 0; }
-    previous=$current
-    sleep 0.2
-  done
-  rm -f "$2.tmp.png"
-  fail "$(basename "$2") never stopped changing"
-}
-
 # Without a window manager the X window is the prompt's client area, where its controls sit
 # at fixed places: the field at (20, 48), 400 by 28, and "Open desk" at (20, 88), 140 by 32.
 xdotool mousemove --window "$window" 200 62 click 1
@@ -86,10 +67,10 @@ browser=$(xdotool getwindowpid "$page" 2>/dev/null || true)
 xdotool windowsize "$page" 900 380 windowmove "$page" 0 0
 if [ "$(id -u)" -eq 0 ]; then
   # As root, chromium.sh must pass --no-sandbox, about which Chromium shows a bar: close it.
-  photograph "$page" "$work/first.png"
+  photograph "$page" "$work/first.png" || fail "the app window never finished drawing"
   xdotool mousemove --window "$page" 870 28 click 1
-  photograph "$page" "$images/app-window.png" "$work/first.png"
+  photograph "$page" "$images/app-window.png" "$work/first.png" || fail "the sandbox bar never closed"
 else
-  photograph "$page" "$images/app-window.png"
+  photograph "$page" "$images/app-window.png" || fail "the app window never finished drawing"
 fi
 echo "Took docs/images/app-window.png"
