@@ -42,15 +42,19 @@ def pages(source):
     return PAGES + sorted({os.path.relpath(p, source) for p in glob.glob(os.path.join(source, "docs", "*.md"))} - set(PAGES))
 
 
+def unfenced(page):
+    return re.sub(r"\n```.*?\n```", "", open(page, encoding="utf-8").read(), flags=re.S)
+
+
 def prose(page):
     """A page without its code, where GitHub makes no links."""
-    return re.sub(r"`[^`\n]*`", "", re.sub(r"\n```.*?\n```", "", open(page, encoding="utf-8").read(), flags=re.S))
+    return re.sub(r"`[^`\n]*`", "", unfenced(page))
 
 
 def slugs(page):
     """The anchors GitHub gives a page's headings, a repeated one with -1, -2, ..."""
     found = []
-    for heading in re.findall(r"^#+ (.*)$", re.sub(r"\n```.*?\n```", "", open(page, encoding="utf-8").read(), flags=re.S), re.M):
+    for heading in re.findall(r"^#+ (.*)$", unfenced(page), re.M):
         slug = re.sub(r"[^\w\- ]", "", heading.lower()).replace(" ", "-")
         found.append(slug + ("-%d" % found.count(slug) if slug in found else ""))
     return found
